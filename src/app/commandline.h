@@ -1,0 +1,29 @@
+#pragma once
+// The program's options. It needs none; they serve real hardware, simulation and demonstrations.
+
+#include "platform/backends.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QCoreApplication;
+
+namespace diagnostika {
+
+struct CommandLine {
+    BackendOptions backends;
+    QStringList openWindows;  // "com", "lpt", "game", opened in this order at start
+    QString screenshotPath;   // when set: save the main window there after `screenshotAfterMs`, quit
+    int screenshotAfterMs = 3000;
+};
+
+// Parses the application's arguments. --help and --version print and exit, as does an error (with a
+// message on standard error and status 2).
+CommandLine parseCommandLine(const QCoreApplication& app);
+
+// The same for an argument list (the first entry is the program); errors come back in `error`.
+std::optional<CommandLine> parseArguments(const QStringList& arguments, QString* error);
+
+} // namespace diagnostika

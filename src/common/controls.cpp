@@ -1,0 +1,45 @@
+#include "controls.h"
+
+#include "twips.h"
+
+#include <QGroupBox>
+#include <QLabel>
+
+namespace diagnostika {
+
+QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, int left, int top,
+                  int width, int height)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(name);
+    label->setGeometry(twipRect(left, top, width, height));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background, int left, int top,
+                    int width, int height)
+{
+    QLabel* label = makeLabel(parent, name, QString(), left, top, width, height);
+    setBackColour(label, background);
+    return label;
+}
+
+QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& caption, int left,
+                     int top, int width, int height)
+{
+    auto* frame = new QGroupBox(caption, parent);
+    frame->setObjectName(name);
+    frame->setGeometry(twipRect(left, top, width, height));
+    return frame;
+}
+
+void setBackColour(QWidget* widget, ColourValue colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(widget->backgroundRole(), toQColor(colour, palette));
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+} // namespace diagnostika

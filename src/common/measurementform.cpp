@@ -1,0 +1,77 @@
+#include "measurementform.h"
+
+#include "appicon.h"
+#include "twips.h"
+
+#include <QEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+
+namespace diagnostika {
+
+MeasurementForm::MeasurementForm(const QString& caption, QSize clientTwips, QObject* parent)
+    : QObject(parent), caption_(caption), clientTwips_(clientTwips)
+{
+}
+
+MeasurementForm::~MeasurementForm()
+{
+    // The window normally goes first; if the form goes first, its window must not outlive it.
+    if (window_) {
+        window_->removeEventFilter(this);
+        delete window_.data();
+    }
+}
+
+void MeasurementForm::show(QMdiArea* area)
+{
+    if (window_) {
+        window_->showNormal();
+        area->setActiveSubWindow(window_);
+        window_->raise();
+        return;
+    }
+
+    auto* client = new QWidget;
+    client->setFixedSize(twipSize(clientTwips_.width(), clientTwips_.height()));
+    client_ = client;
+    buildControls(client);
+
+    const Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    QMdiSubWindow* window = area->addSubWindow(client, flags);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(caption_);
+    window->setWindowIcon(appIcon());
+    window->setOption(QMdiSubWindow::RubberBandResize, false);
+    window->installEventFilter(this);
+    window_ = window;
+    connect(window, &QObject::destroyed, this, [this] {
+        releaseControls();
+        client_ = nullptr;
+        Q_EMIT closed();
+    });
+
+    formLoad();
+
+    window->adjustSize();
+    window->setFixedSize(window->size());
+    window->show();
+    area->setActiveSubWindow(window);
+    Q_EMIT opened();
+}
+
+void MeasurementForm::close()
+{
+    if (window_)
+        window_->close();
+}
+
+bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && event->type() == QEvent::Close)
+        formUnload();
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace diagnostika

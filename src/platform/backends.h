@@ -1,0 +1,32 @@
+#pragma once
+// The one place that picks the platform backends, once, at start.
+//
+// Precedence: `--simulate` puts every service on the simulator, whatever hardware is present.
+// Otherwise each service uses the machine's own backend; device overrides only change which device
+// that backend opens. Devices are opened on first use, so a missing one never stops the start.
+
+#include "joystick.h"
+#include "tickclock.h"
+
+#include <QString>
+
+#include <map>
+#include <memory>
+
+namespace diagnostika {
+
+struct BackendOptions {
+    bool simulate = false;
+    std::map<int, QString> comDevices; // COM number -> device path, e.g. 1 -> /dev/ttyUSB0
+    std::map<int, QString> lptDevices; // LPT number -> device path, e.g. 1 -> /dev/parport0
+};
+
+struct Backends {
+    std::unique_ptr<TickClock> clock;
+    std::unique_ptr<Joystick> joystick;
+    bool simulated = false;
+};
+
+Backends makeBackends(const BackendOptions& options);
+
+} // namespace diagnostika

@@ -1,0 +1,85 @@
+#include "sdljoystick.h"
+
+#include <SDL.h>
+
+namespace diagnostika {
+
+SdlJoystick::SdlJoystick()
+{
+    // Joysticks are read while another application has the focus, and with no SDL window at all.
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
+        error_ = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
+        return;
+    }
+    started_ = true;
+    // Readings are polled; queued joystick events would only pile up unread.
+    SDL_JoystickEventState(SDL_IGNORE);
+}
+
+SdlJoystick::~SdlJoystick()
+{
+    if (!started_)
+        return;
+    closeDevice();
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+}
+
+void SdlJoystick::closeDevice()
+{
+    if (device_)
+        SDL_JoystickClose(device_);
+    device_ = nullptr;
+    deviceIndex_ = -1;
+}
+
+int SdlJoystick::deviceIndexFor(unsigned id)
+{
+    return static_cast<int>(id);
+}
+
+bool SdlJoystick::getPos(unsigned id, JoyInfo& info)
+{
+    if (!started_)
+        return false;
+
+    // Lets the drivers notice devices that were added or removed, and reads the open one.
+    SDL_JoystickUpdate();
+
+    if (device_ && (!SDL_JoystickGetAttached(device_) || deviceId_ != id))
+        closeDevice();
+    if (!device_) {
+        const int index = deviceIndexFor(id);
+        if (index < 0 || index >= SDL_NumJoysticks()) {
+            error_ = QStringLiteral("Joystick %1 nie je pripojený.").arg(id + 1);
+            return false;
+        }
+        device_ = SDL_JoystickOpen(index);
+        if (!device_) {
+            error_ = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
+            return false;
+        }
+        deviceIndex_ = index;
+        deviceId_ = id;
+        SDL_JoystickUpdate();
+    }
+
+    const int axes = SDL_JoystickNumAxes(device_);
+    auto axis = [this, axes](int n) -> std::uint32_t {
+        return n < axes ? axisReading(SDL_JoystickGetAxis(device_, n)) : 0;
+    };
+    info.wXpos = axis(0);
+    info.wYpos = axis(1);
+    info.wZpos = axis(2);
+    std::uint32_t buttons = 0;
+    const int count = std::min(SDL_JoystickNumButtons(device_), 32);
+    for (int b = 0; b < count; ++b) {
+        if (SDL_JoystickGetButton(device_, b))
+            buttons |= 1u << b;
+    }
+    info.wButtons = buttons;
+    error_.clear();
+    return true;
+}
+
+} // namespace diagnostika

@@ -1,0 +1,108 @@
+#include "mdiform1.h"
+
+#include "common/appicon.h"
+#include "common/colour.h"
+#include "common/twips.h"
+#include "game/form3.h"
+#include "platform/backends.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+
+namespace diagnostika {
+
+MDIForm1::MDIForm1(Backends& backends, QWidget* parent)
+    : QMainWindow(parent), backends_(backends)
+{
+    setObjectName(QStringLiteral("MDIForm1"));
+    QString title = QStringLiteral("Diagnostika točivých strojov");
+    if (backends.simulated)
+        title += QStringLiteral(" (simulované snímače)");
+    setWindowTitle(title);
+    setWindowIcon(appIcon());
+    // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+
+    mdiArea_ = new QMdiArea(this);
+    mdiArea_->setObjectName(QStringLiteral("mdiArea"));
+    mdiArea_->setBackground(toQColor(syscolour::appWorkspace, palette()));
+    setCentralWidget(mdiArea_);
+
+    addMenuEntry(QStringLiteral("mnuExitItem"), QStringLiteral("U&končiť program"),
+                 &MDIForm1::mnuExitItem_Click);
+    addMenuEntry(QStringLiteral("mnuSerialItem"), QStringLiteral("&Meranie COM"),
+                 &MDIForm1::mnuSerialItem_Click);
+    addMenuEntry(QStringLiteral("mnuLPTItem"), QStringLiteral("M&eranie LPT"),
+                 &MDIForm1::mnuLPTItem_Click);
+    addMenuEntry(QStringLiteral("mnuZvlastItem"), QStringLiteral("Meranie &GAME"),
+                 &MDIForm1::mnuZvlastItem_Click);
+    addMenuEntry(QStringLiteral("mnuAboutItem"), QStringLiteral("&O programe..."),
+                 &MDIForm1::mnuAboutItem_Click);
+
+    const QSize client = twipSize(7050, 5430);
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+}
+
+QAction* MDIForm1::addMenuEntry(const QString& name, const QString& caption,
+                                void (MDIForm1::*slot)())
+{
+    QAction* action = menuBar()->addAction(caption);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
+QString MDIForm1::aboutText()
+{
+    return QStringLiteral("Program na meranie elektrických aj neelektrických veličín.\r\n"
+                          "© 2026 Vývojári programu Diagnostika. Všetky práva vyhradené.");
+}
+
+Form3& MDIForm1::form3()
+{
+    if (!form3_)
+        form3_ = new Form3(*backends_.joystick, this);
+    return *form3_;
+}
+
+void MDIForm1::mnuExitItem_Click()
+{
+    close();
+}
+
+void MDIForm1::mnuSerialItem_Click()
+{
+    // The serial window is not part of this build yet.
+}
+
+void MDIForm1::mnuLPTItem_Click()
+{
+    // The parallel-port window is not part of this build yet.
+}
+
+void MDIForm1::mnuZvlastItem_Click()
+{
+    form3().show(mdiArea_);
+}
+
+void MDIForm1::mnuAboutItem_Click()
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Informácia."), aboutText(),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("aboutBox"));
+    box.exec();
+}
+
+void MDIForm1::closeEvent(QCloseEvent* event)
+{
+    // Every measurement window closes first, so its timers stop and its devices are released.
+    mdiArea_->closeAllSubWindows();
+    event->accept();
+}
+
+} // namespace diagnostika

@@ -1,0 +1,46 @@
+#pragma once
+// MDIForm1: the main window. Its menu bar opens the measurement windows, shows the About box and
+// ends the program; its client area holds the measurement windows.
+
+#include <QMainWindow>
+
+class QAction;
+class QCloseEvent;
+class QMdiArea;
+
+namespace diagnostika {
+
+struct Backends;
+class Form3;
+
+class MDIForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MDIForm1(Backends& backends, QWidget* parent = nullptr);
+
+    QMdiArea* mdiArea() const { return mdiArea_; }
+
+    // The measurement windows' objects, created at first use and kept for the whole run.
+    Form3& form3();
+
+    static QString aboutText();
+
+public Q_SLOTS:
+    void mnuExitItem_Click();
+    void mnuSerialItem_Click();
+    void mnuLPTItem_Click();
+    void mnuZvlastItem_Click();
+    void mnuAboutItem_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QAction* addMenuEntry(const QString& name, const QString& caption, void (MDIForm1::*slot)());
+
+    Backends& backends_;
+    QMdiArea* mdiArea_ = nullptr;
+    Form3* form3_ = nullptr;
+};
+
+} // namespace diagnostika
