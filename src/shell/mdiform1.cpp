@@ -2,6 +2,7 @@
 
 #include "common/appicon.h"
 #include "common/colour.h"
+#include "common/messages.h"
 #include "common/twips.h"
 #include "game/form3.h"
 #include "platform/backends.h"
@@ -10,7 +11,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QMessageBox>
 
 namespace diagnostika {
 
@@ -92,10 +92,7 @@ void MDIForm1::mnuZvlastItem_Click()
 
 void MDIForm1::mnuAboutItem_Click()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Informácia."), aboutText(),
-                    QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("aboutBox"));
-    box.exec();
+    showInformation(this, QStringLiteral("Informácia."), aboutText());
 }
 
 void MDIForm1::closeEvent(QCloseEvent* event)

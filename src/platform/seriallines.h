@@ -1,0 +1,98 @@
+#pragma once
+// The serial lines: one COM port's handshake inputs CTS, DSR and CD, as pulse inputs. No data bytes
+// are sent or received.
+//
+// A `SerialLines` object stands for the serial control a window owns: created with the window,
+// destroyed with it (which closes the port). While a port is open, every edge on CTS, DSR or CD is
+// delivered, in the order it happened, as one `lineChanged` signal on the thread that owns the
+// object (the UI thread), carrying the new level and the tick-clock stamp taken when the edge was
+// seen. Edges are never merged or dropped by this layer; where a driver cannot tell every edge, the
+// port's `captureMode()` says so.
+
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace diagnostika {
+
+// Event codes of a line change, as the window's handler sees them.
+enum CommEventCode : int {
+    comEvCTS = 3,
+    comEvDSR = 4,
+    comEvCD = 5,
+};
+
+struct LineEvent {
+    int commEvent = 0;        // comEvCTS, comEvDSR or comEvCD
+    bool level = false;       // the line's level after the edge (true: active)
+    std::int64_t stampMs = 0; // tick clock when the edge was seen
+};
+
+struct LineLevels {
+    bool cts = false;
+    bool dsr = false;
+    bool cd = false;
+};
+
+// Why opening failed, or why an open port was lost.
+struct SerialError {
+    enum class Kind {
+        InUse,   // busy, held exclusively, or locked by another program (the "8002" case)
+        Other,   // no such device, no permission, not a serial port, ...
+        Gone,    // the device went away while open (unplugged adapter)
+    };
+    Kind kind = Kind::Other;
+    int commPort = 0;
+    QString device; // the device path, e.g. /dev/ttyS0
+    QString reason; // the system's reason, e.g. strerror(errno)
+};
+
+// How faithfully a port's edges are captured.
+enum class CaptureMode {
+    Counted,  // the kernel counts every edge; the watcher wakes on each change: lossless
+    Levels,   // no counters: one edge per observed level change (fast pulses may merge)
+    Polled,   // no wait: levels polled every millisecond (pulses under 1 ms may merge)
+    Simulated,
+};
+
+class SerialLines : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SerialLines() override = default;
+
+    // Opens COM`commPort` (1 to 3). An open port is not closed first: the caller does that.
+    // Returns false and fills `error` when it fails; the port then stays closed.
+    virtual bool open(int commPort, SerialError* error) = 0;
+    // Closes the port; the watcher has stopped when this returns. Harmless when closed.
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual int commPort() const = 0;
+
+    // The last known levels (CTSHolding, DSRHolding, CDHolding); all false while closed.
+    virtual LineLevels levels() const = 0;
+    virtual CaptureMode captureMode() const = 0;
+
+Q_SIGNALS:
+    // One edge on one line, in the order the edges happened.
+    void lineChanged(diagnostika::LineEvent event);
+    // The open port's device went away; the port is closed now. Emitted once per loss.
+    void portLost(diagnostika::SerialError error);
+};
+
+// Makes the serial control for a window. The backend factory picks the implementation.
+class SerialLinesProvider {
+public:
+    virtual ~SerialLinesProvider() = default;
+    virtual std::unique_ptr<SerialLines> create() = 0;
+    // The device COM`commPort` opens, for messages.
+    virtual QString devicePath(int commPort) const = 0;
+};
+
+} // namespace diagnostika
+
+Q_DECLARE_METATYPE(diagnostika::LineEvent)
+Q_DECLARE_METATYPE(diagnostika::SerialError)
