@@ -19,6 +19,7 @@ MeasurementForm::~MeasurementForm()
     // The window normally goes first; if the form goes first, its window must not outlive it.
     if (window_) {
         window_->removeEventFilter(this);
+        disconnect(window_, nullptr, this, nullptr);
         delete window_.data();
     }
 }
