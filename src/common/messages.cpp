@@ -21,7 +21,10 @@ void showInformation(QWidget* parent, const QString& title, const QString& text)
         presenter()(parent, title, text);
         return;
     }
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    // Texts separate their lines with CR LF; the label would show the CR as a glyph.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Information, title, shown, QMessageBox::Ok, parent);
     box.exec();
 }
 

@@ -1,0 +1,8 @@
+#!/bin/sh
+# Inside the rig's guest: the SDL joystick backend against uinput + evdev.
+set -e
+build=$1
+modprobe -a uinput evdev
+# No udev daemon runs in the guest: let SDL watch /dev/input itself.
+export SDL_JOYSTICK_DISABLE_UDEV=1 QT_QPA_PLATFORM=offscreen
+exec "$build/tests/rig/rig_joystick_test"

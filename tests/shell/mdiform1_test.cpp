@@ -1,0 +1,145 @@
+#include "shell/mdiform1.h"
+
+#include "common/messages.h"
+#include "game/form3.h"
+#include "platform/backends.h"
+#include "support/fakeclock.h"
+#include "support/fakejoystick.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace diagnostika;
+
+namespace {
+
+class MDIForm1Test : public ::testing::Test {
+protected:
+    MDIForm1Test()
+    {
+        backends.clock = std::make_unique<test::FakeClock>();
+        auto fake = std::make_unique<test::FakeJoystick>();
+        joystick = fake.get();
+        backends.joystick = std::move(fake);
+        main = std::make_unique<MDIForm1>(backends);
+        main->show();
+        previous = setInformationPresenter(
+            [this](QWidget*, const QString& title, const QString& text) {
+                boxes.push_back({title, text});
+            });
+    }
+    ~MDIForm1Test() override { setInformationPresenter(previous); }
+
+    QAction* entry(const char* name) const
+    {
+        return main->menuBar()->findChild<QAction*>(QString::fromLatin1(name));
+    }
+
+    Backends backends;
+    test::FakeJoystick* joystick = nullptr;
+    std::unique_ptr<MDIForm1> main;
+    std::vector<std::pair<QString, QString>> boxes;
+    InformationPresenter previous;
+};
+
+TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
+{
+    EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
+    EXPECT_EQ(main->mdiArea()->size(), QSize(470, 362));
+    const QList<QAction*> actions = main->menuBar()->actions();
+    const std::pair<const char*, const char*> expected[] = {
+        {"mnuExitItem", "U&končiť program"}, {"mnuSerialItem", "&Meranie COM"},
+        {"mnuLPTItem", "M&eranie LPT"},     {"mnuZvlastItem", "Meranie &GAME"},
+        {"mnuAboutItem", "&O programe..."},
+    };
+    ASSERT_EQ(actions.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(actions[i]->objectName(), QString::fromLatin1(expected[i].first));
+        EXPECT_EQ(actions[i]->text(), QString::fromUtf8(expected[i].second));
+        EXPECT_TRUE(actions[i]->isEnabled());
+        EXPECT_FALSE(actions[i]->isCheckable());
+        EXPECT_EQ(actions[i]->menu(), nullptr);
+        EXPECT_TRUE(actions[i]->shortcut().isEmpty());
+    }
+    // The access keys: Alt with the character after "&".
+    const char* keys[] = {"k", "M", "e", "G", "O"};
+    for (int i = 0; i < 5; ++i) {
+        const QKeySequence mnemonic = QKeySequence::mnemonic(actions[i]->text());
+        EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromLatin1(keys[i])));
+    }
+}
+
+TEST_F(MDIForm1Test, AboutBoxShowsTwoLines)
+{
+    entry("mnuAboutItem")->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, QStringLiteral("Informácia."));
+    const QStringList lines = boxes[0].second.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("Program na meranie elektrických aj neelektrických veličín."));
+    EXPECT_FALSE(lines[1].isEmpty());
+}
+
+TEST_F(MDIForm1Test, GameEntryOpensOneWindowAndReactivatesIt)
+{
+    entry("mnuZvlastItem")->trigger();
+    Form3& form = main->form3();
+    ASSERT_TRUE(form.isOpen());
+    QMdiSubWindow* first = form.window();
+
+    form.Timer1_Timer();
+    main->mdiArea()->setActiveSubWindow(nullptr);
+    entry("mnuZvlastItem")->trigger();
+    EXPECT_EQ(main->mdiArea()->subWindowList().size(), 1);
+    EXPECT_EQ(form.window(), first);
+    EXPECT_EQ(main->mdiArea()->activeSubWindow(), first);
+    EXPECT_EQ(&main->form3(), &form);
+    EXPECT_EQ(form.krok, 1); // the same window object, not a fresh one
+}
+
+TEST_F(MDIForm1Test, SerialAndParallelEntriesOpenNothingYet)
+{
+    entry("mnuSerialItem")->trigger();
+    entry("mnuLPTItem")->trigger();
+    EXPECT_TRUE(main->mdiArea()->subWindowList().isEmpty());
+}
+
+TEST_F(MDIForm1Test, ExitClosesEveryWindowWithoutAPrompt)
+{
+    entry("mnuZvlastItem")->trigger();
+    Form3& form = main->form3();
+    QSignalSpy closed(&form, &MeasurementForm::closed);
+    entry("mnuExitItem")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(form.isOpen());
+    EXPECT_FALSE(main->isVisible());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MDIForm1Test, CloseBoxDoesWhatExitDoes)
+{
+    entry("mnuZvlastItem")->trigger();
+    EXPECT_TRUE(main->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(main->form3().isOpen());
+}
+
+TEST(MDIForm1TitleTest, SaysWhenTheSensorsAreSimulated)
+{
+    Backends backends;
+    backends.simulated = true;
+    backends.joystick = std::make_unique<test::FakeJoystick>();
+    MDIForm1 main(backends);
+    EXPECT_TRUE(main.windowTitle().startsWith(QStringLiteral("Diagnostika točivých strojov")));
+    EXPECT_TRUE(main.windowTitle().contains(QStringLiteral("simul")));
+}
+
+} // namespace
