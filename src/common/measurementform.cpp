@@ -70,7 +70,8 @@ void MeasurementForm::close()
 
 bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window_ && event->type() == QEvent::Close)
+    // The type first: during the window's destruction the pointer must not be looked at.
+    if (event->type() == QEvent::Close && watched == window_)
         formUnload();
     return QObject::eventFilter(watched, event);
 }
