@@ -38,6 +38,11 @@ struct Options {
                                   QStringLiteral("Save a PNG of the main window to <file> after "
                                                  "--after milliseconds, then quit."),
                                   QStringLiteral("file")};
+    QCommandLineOption gamePeriod{QStringLiteral("game-period"),
+                                  QStringLiteral("For demonstrations: once the game window is open, "
+                                                 "set its sampling period to <ms> (10 to 1000) "
+                                                 "with its scroll bar."),
+                                  QStringLiteral("ms")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot (default 3000)."),
                              QStringLiteral("ms"), QStringLiteral("3000")};
@@ -58,6 +63,7 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.open);
     parser.addOption(o.screenshot);
     parser.addOption(o.after);
+    parser.addOption(o.gamePeriod);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -91,6 +97,14 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
         *error = QStringLiteral("--after needs a number of milliseconds, not '%1'")
                      .arg(parser.value(o.after));
         return std::nullopt;
+    }
+    if (parser.isSet(o.gamePeriod)) {
+        cl.gamePeriodMs = parser.value(o.gamePeriod).toInt(&ok);
+        if (!ok || cl.gamePeriodMs < 10 || cl.gamePeriodMs > 1000) {
+            *error = QStringLiteral("--game-period needs 10 to 1000 milliseconds, not '%1'")
+                         .arg(parser.value(o.gamePeriod));
+            return std::nullopt;
+        }
     }
     const QStringList extra = parser.positionalArguments();
     if (!extra.isEmpty()) {

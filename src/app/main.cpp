@@ -1,9 +1,11 @@
 #include "commandline.h"
 #include "platform/backends.h"
+#include "game/form3.h"
 #include "shell/mdiform1.h"
 
 #include <QApplication>
 #include <QMdiArea>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,6 +31,11 @@ int main(int argc, char* argv[])
             main.mnuLPTItem_Click();
         else if (name == QLatin1String("game"))
             main.mnuZvlastItem_Click();
+    }
+    if (cl.gamePeriodMs > 0) {
+        main.mnuZvlastItem_Click();
+        if (auto* scroll = main.form3().client()->findChild<QScrollBar*>(QStringLiteral("VScroll1")))
+            scroll->setValue(cl.gamePeriodMs);
     }
 
     int status = 0;

@@ -30,7 +30,6 @@ void SdlJoystick::closeDevice()
     if (device_)
         SDL_JoystickClose(device_);
     device_ = nullptr;
-    deviceIndex_ = -1;
 }
 
 int SdlJoystick::deviceIndexFor(unsigned id)
@@ -59,7 +58,6 @@ bool SdlJoystick::getPos(unsigned id, JoyInfo& info)
             error_ = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
             return false;
         }
-        deviceIndex_ = index;
         deviceId_ = id;
         SDL_JoystickUpdate();
     }

@@ -35,7 +35,6 @@ private:
 
     bool started_ = false;
     _SDL_Joystick* device_ = nullptr;
-    int deviceIndex_ = -1;
     unsigned deviceId_ = 0;
     QString error_;
 };
