@@ -130,6 +130,20 @@ QString withReason(QString text, const QString& reason)
     return text;
 }
 
+// The speed pulse count of a line.
+std::int64_t& speedCount(Form2& form, Line line)
+{
+    switch (line) {
+    case Line::CTS:
+        return form.impulzycts;
+    case Line::DSR:
+        return form.impulzydsr;
+    case Line::CD:
+        break;
+    }
+    return form.impulzycd;
+}
+
 } // namespace
 
 Form2::Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent)
@@ -403,22 +417,8 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
     if (!line || !ctsx_)
         return;
 
-    PictureBox* indicator = nullptr;
-    std::int64_t* speedCount = nullptr;
-    switch (*line) {
-    case Line::CTS:
-        indicator = ctsx_;
-        speedCount = &impulzycts;
-        break;
-    case Line::DSR:
-        indicator = dsrx_;
-        speedCount = &impulzydsr;
-        break;
-    case Line::CD:
-        indicator = cdx_;
-        speedCount = &impulzycd;
-        break;
-    }
+    PictureBox* const indicators[] = {ctsx_, dsrx_, cdx_}; // in the order of Line
+    PictureBox* indicator = indicators[static_cast<int>(*line)];
 
     if (event.level) {
         zaciatokimpulzu = event.stampMs;
@@ -426,7 +426,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         return;
     }
 
-    ++*speedCount;
+    ++speedCount(*this, *line);
     koniecimpulzu = event.stampMs;
     indicator->setBackColour(com::indicatorInactive);
 
@@ -482,13 +482,106 @@ void Form2::nulovanieuhla_Click()
     moveKnob(0);
 }
 
-// The evaluations of the three timers and the graph step come with the speed evaluation.
-void Form2::Timer1_Timer() {}
+void Form2::Timer1_Timer()
+{
+    if (!otacky_)
+        return;
+    const QLocale locale;
 
-void Form2::Timer2_Timer() {}
+    const std::optional<Line> line = com::lineOfText(vstup_->currentText());
+    if (line) {
+        const std::int64_t count = speedCount(*this, *line);
+        if (const std::optional<com::SpeedInterval> interval =
+                com::intervalOfText(interval_->currentText())) {
+            // Without a pulses-per-revolution value there is no speed to show: the readout stays
+            // as it is rather than showing a division by zero.
+            if (const std::optional<double> p =
+                    com::pulsesPerRevolution(snimace_->currentText(), locale)) {
+                otacky_->setText(patternNumber(com::speed(count, *interval, *p), u"##.##", locale));
+            }
+            if (*line == Line::DSR)
+                impulzydsr = 0;
+            // Assigning an unchanged period would restart the timer and shift every later tick
+            // by the handler's own run time.
+            if (timer1_->interval() != interval->periodMs)
+                timer1_->setInterval(interval->periodMs);
+        }
+        kresleniegrafu();
+    }
 
-void Form2::Timer3_Timer() {}
+    const QString shown = otacky_->text();
+    const std::optional<double> v =
+        com::isNoSpeedText(shown, locale) ? std::nullopt : readNumber(shown, locale);
+    if (!v) {
+        rychlost_->setText(QStringLiteral("N/A"));
+        zrychlenie_->setText(QStringLiteral("N/A"));
+        return;
+    }
+    sucetotacok = com::addToSpeedSum(sucetotacok, *v);
+    ++pocetotacok;
+    priemer = com::averageSpeed(sucetotacok, pocetotacok);
+    priemerx_->setText(integerText(priemer));
+    rychlost_->setText(patternNumber(com::velocity(*v), u"#.##", locale));
+    podielteraz = com::velocityPerPeriod(*v, timer1_->interval());
+    zrychlenie_->setText(patternNumber(podielteraz - podielpredtym, u"#.##", locale));
+    podielpredtym = podielteraz;
+}
 
-void Form2::kresleniegrafu() {}
+void Form2::kresleniegrafu()
+{
+    if (!graf_)
+        return;
+    const std::optional<double> p = com::pulsesPerRevolution(snimace_->currentText(), QLocale());
+    // No scale without pulses per revolution: no point is drawn and the step does not advance,
+    // but the period still ends here, so the next count covers one period only.
+    if (p) {
+        ++krokgrafu;
+        const double x = com::graphStepTwips * krokgrafu;
+        struct Trace {
+            std::int64_t count;
+            double& x;
+            double& y;
+            ColourValue colour;
+        };
+        const Trace traces[] = {
+            {impulzycts, xcts, ycts, syscolour::windowText},
+            {impulzycd, xcd, ycd, syscolour::buttonFace},
+            {impulzydsr, xdsr, ydsr, dsrTrace},
+        };
+        for (const Trace& t : traces) {
+            const double y = com::graphY(t.count, *p);
+            // The drawing call takes single-precision coordinates.
+            graf_->line({static_cast<float>(t.x), static_cast<float>(t.y)},
+                        {static_cast<float>(x), static_cast<float>(y)}, t.colour);
+            t.x = x;
+            t.y = y;
+        }
+        if (krokgrafu == com::graphStepsPerPage) {
+            krokgrafu = 0;
+            graf_->clear();
+            xcts = ycts = xcd = ycd = xdsr = ydsr = 0;
+        }
+    }
+    impulzycts = impulzycd = impulzydsr = 0;
+}
+
+void Form2::Timer2_Timer()
+{
+    if (!zrych_)
+        return;
+    posuvteraz = impulzyposuvu;
+    const double d = com::displacementRate(posuvteraz, posuvpredtym);
+    zrych_->setText(generalNumber(d - rychlostposuvu, QLocale()));
+    rychlostposuvu = d;
+    posuvpredtym = posuvteraz;
+}
+
+void Form2::Timer3_Timer()
+{
+    if (!f_)
+        return;
+    f_->setText(impulzyfrekv ? integerText(*impulzyfrekv) : QString());
+    impulzyfrekv = 0;
+}
 
 } // namespace diagnostika
