@@ -69,7 +69,9 @@ void MeasurementForm::close()
 
 bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window_ && event->type() == QEvent::Close)
+    // The type first: the filter also sees the events of a window that is being destroyed, whose
+    // pointer must not be looked at as a sub-window any more.
+    if (event->type() == QEvent::Close && watched == window_)
         formUnload();
     return QObject::eventFilter(watched, event);
 }
