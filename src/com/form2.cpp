@@ -146,10 +146,10 @@ std::int64_t& speedCount(Form2& form, Line line)
 
 } // namespace
 
-Form2::Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent)
+Form2::Form2(SerialLinesProvider& serial, [[maybe_unused]] const TickClock& clock, QObject* parent)
     : MeasurementForm(QStringLiteral("Meranie cez sériový port, handshaking"), QSize(7575, 4350),
                       parent),
-      serial_(serial), clock_(clock)
+      serial_(serial)
 {
     setObjectName(QStringLiteral("Form2"));
 }

@@ -27,8 +27,9 @@ class PictureBox;
 class Form2 : public MeasurementForm {
     Q_OBJECT
 public:
-    // `clock` is the tick clock the serial service stamps its edges with; the window itself takes
-    // every time from the edges it is given.
+    // `clock` is the tick clock the serial service stamps its edges with. The window reads no time
+    // of its own: every time it uses comes with the edge it belongs to, taken when the edge was
+    // seen, so a busy window never stretches a pulse.
     Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent = nullptr);
     ~Form2() override;
 
@@ -91,7 +92,6 @@ private:
     void closePort();
 
     SerialLinesProvider& serial_;
-    const TickClock& clock_;
     QPointer<SerialLines> mscomm1_;
 
     // The controls, while the window is open.
