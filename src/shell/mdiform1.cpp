@@ -4,6 +4,7 @@
 #include "common/colour.h"
 #include "common/messages.h"
 #include "common/twips.h"
+#include "com/form2.h"
 #include "game/form3.h"
 #include "platform/backends.h"
 
@@ -11,6 +12,8 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+
+#include <stdexcept>
 
 namespace diagnostika {
 
@@ -63,6 +66,16 @@ QString MDIForm1::aboutText()
                           "© 2026 Vývojári programu Diagnostika. Všetky práva vyhradené.");
 }
 
+Form2& MDIForm1::form2()
+{
+    if (!form2_) {
+        if (!backends_.serial)
+            throw std::logic_error("the serial window needs the serial-lines service");
+        form2_ = new Form2(*backends_.serial, *backends_.clock, this);
+    }
+    return *form2_;
+}
+
 Form3& MDIForm1::form3()
 {
     if (!form3_)
@@ -77,7 +90,10 @@ void MDIForm1::mnuExitItem_Click()
 
 void MDIForm1::mnuSerialItem_Click()
 {
-    // The serial window is not part of this build yet.
+    // Without the serial-lines service there is no serial window to show.
+    if (!backends_.serial)
+        return;
+    form2().show(mdiArea_);
 }
 
 void MDIForm1::mnuLPTItem_Click()

@@ -11,6 +11,7 @@ class QMdiArea;
 namespace diagnostika {
 
 struct Backends;
+class Form2;
 class Form3;
 
 class MDIForm1 : public QMainWindow {
@@ -21,6 +22,8 @@ public:
     QMdiArea* mdiArea() const { return mdiArea_; }
 
     // The measurement windows' objects, created at first use and kept for the whole run.
+    // The serial window needs the serial-lines service: only while Backends has one.
+    Form2& form2();
     Form3& form3();
 
     static QString aboutText();
@@ -40,6 +43,7 @@ private:
 
     Backends& backends_;
     QMdiArea* mdiArea_ = nullptr;
+    Form2* form2_ = nullptr;
     Form3* form3_ = nullptr;
 };
 

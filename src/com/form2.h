@@ -1,0 +1,129 @@
+#pragma once
+// Form2: the serial-port window. Sensors switch the handshake inputs CTS, DSR and CD of a COM port;
+// the window counts and times their pulses and derives displacement, rotation angle, pulse
+// duration, frequency, speed, velocity, acceleration and the running average, and draws the speed
+// graph.
+//
+// The object lives for the whole run and keeps the state fields below; the controls, the timers and
+// the serial control `MSComm1` exist only while the window is open (closing it closes the port).
+
+#include "common/measurementform.h"
+#include "platform/seriallines.h"
+#include "platform/tickclock.h"
+
+#include <QPointer>
+#include <cstdint>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+
+namespace diagnostika {
+
+class PictureBox;
+
+class Form2 : public MeasurementForm {
+    Q_OBJECT
+public:
+    // `clock` is the tick clock the serial service stamps its edges with. The window reads no time
+    // of its own: every time it uses comes with the edge it belongs to, taken when the edge was
+    // seen, so a busy window never stretches a pulse.
+    Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent = nullptr);
+    ~Form2() override;
+
+    // The serial control while the window is open, else null.
+    SerialLines* MSComm1() const { return mscomm1_; }
+
+    // State fields: they outlive the window's controls. Counts are 64-bit so that no run of pulses
+    // can overflow them.
+    std::int64_t impulzycts = 0, impulzycd = 0, impulzydsr = 0;
+    // Stamps of the latest activation and deactivation of any line; none after a duration is shown.
+    std::optional<std::int64_t> zaciatokimpulzu, koniecimpulzu;
+    std::int64_t impulzyposuvu = 0;
+    std::int64_t impulzyuhla = 0;
+    std::int64_t impulzyposuvnika = 0;
+    // Empty until the first frequency pulse: the first reading before any pulse shows no number.
+    std::optional<std::int64_t> impulzyfrekv;
+
+    // Speed evaluation.
+    std::int64_t sucetotacok = 0;
+    std::int64_t pocetotacok = 0;
+    std::int64_t priemer = 0;
+    double podielteraz = 0;
+    double podielpredtym = 0;
+
+    // Speed graph: the last step drawn and each trace's previous point, in twips.
+    int krokgrafu = 0;
+    double xcts = 0, ycts = 0;
+    double xcd = 0, ycd = 0;
+    double xdsr = 0, ydsr = 0;
+
+    // Displacement acceleration.
+    std::int64_t posuvteraz = 0;
+    std::int64_t posuvpredtym = 0;
+    double rychlostposuvu = 0;
+
+    // Timer periods at creation, in milliseconds.
+    static constexpr int timer1Initial = 500;
+    static constexpr int timer2Period = 5000;
+    static constexpr int timer3Period = 1000;
+
+public Q_SLOTS:
+    void port_Click();
+    void MSComm1_OnComm(const diagnostika::LineEvent& event);
+    void nulovanieposuvu_Click();
+    void nulovanieuhla_Click();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void kresleniegrafu();
+
+protected:
+    void buildControls(QWidget* client) override;
+    void formLoad() override;
+    void formUnload() override;
+    void releaseControls() override;
+
+private:
+    void portLost(const SerialError& error);
+    void moveKnob(float leftTwips);
+    void closePort();
+
+    SerialLinesProvider& serial_;
+    QPointer<SerialLines> mscomm1_;
+
+    // The controls, while the window is open.
+    QLabel* otacky_ = nullptr;
+    QLabel* rychlost_ = nullptr;
+    QLabel* zrychlenie_ = nullptr;
+    QLabel* priemerx_ = nullptr;
+    QLineEdit* priemerobj_ = nullptr;
+    QComboBox* snimace_ = nullptr;
+    QComboBox* interval_ = nullptr;
+    QComboBox* vstup_ = nullptr;
+    PictureBox* graf_ = nullptr;
+    QLabel* posuvx_ = nullptr;
+    QLabel* zrych_ = nullptr;
+    QLineEdit* znacka_ = nullptr;
+    QComboBox* vstupposuvu_ = nullptr;
+    QLabel* pootocenie_ = nullptr;
+    QLineEdit* znackau_ = nullptr;
+    PictureBox* posuvadlo_ = nullptr;
+    PictureBox* posuvnik_ = nullptr;
+    QComboBox* vstupuhla_ = nullptr;
+    QLabel* trvanie_ = nullptr;
+    QComboBox* vstupintervalu_ = nullptr;
+    QLabel* f_ = nullptr;
+    QComboBox* vstupfrekv_ = nullptr;
+    PictureBox* ctsx_ = nullptr;
+    PictureBox* cdx_ = nullptr;
+    PictureBox* dsrx_ = nullptr;
+    QComboBox* port_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    QTimer* timer2_ = nullptr;
+    QTimer* timer3_ = nullptr;
+};
+
+} // namespace diagnostika

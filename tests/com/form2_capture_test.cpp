@@ -1,0 +1,258 @@
+// Line events through the serial window: indicators, displacement, angle, duration, frequency,
+// zeroing, bad marks, and counts that outlive a closed window.
+#include "form2fixture.h"
+
+namespace diagnostika::test {
+namespace {
+
+class Form2CaptureTest : public Form2Test {
+protected:
+    void SetUp() override
+    {
+        Form2Test::SetUp();
+        openPort();
+    }
+};
+
+TEST_F(Form2CaptureTest, IndicatorsShowEachEdgeOfTheirOwnLine)
+{
+    struct Case {
+        int code;
+        const char* indicator;
+    };
+    for (const Case& c : {Case{comEvCTS, "CTSx"}, Case{comEvDSR, "DSRx"}, Case{comEvCD, "CDx"}}) {
+        ASSERT_TRUE(lines().edge(c.code, true, 100));
+        EXPECT_EQ(picture(c.indicator)->backColour(), 0x00000FFFu) << c.indicator;
+        ASSERT_TRUE(lines().edge(c.code, false, 200));
+        EXPECT_EQ(picture(c.indicator)->backColour(), 0x00000000u) << c.indicator;
+    }
+    EXPECT_EQ(form->impulzycts, 1);
+    EXPECT_EQ(form->impulzydsr, 1);
+    EXPECT_EQ(form->impulzycd, 1);
+}
+
+TEST_F(Form2CaptureTest, FiveCtsPulsesOfTenMillimetresAreFiveCentimetres)
+{
+    pick("vstupposuvu", "CTS");
+    pulses(comEvCTS, 5);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,05"));
+    EXPECT_EQ(form->impulzyposuvu, 5);
+}
+
+TEST_F(Form2CaptureTest, DisplacementUsesTheDecimalPointWhereTheLocaleDoes)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    pick("vstupposuvu", "CTS");
+    entry("znacka")->setText(QStringLiteral("2.5"));
+    pulses(comEvCTS, 2);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0.005"));
+}
+
+TEST_F(Form2CaptureTest, AngleAndKnobWrapAtExactlyOneTurn)
+{
+    pick("vstupuhla", "DSR");
+    pulse(comEvDSR);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
+    EXPECT_EQ(knobLeft(), 14.0);
+
+    pulses(comEvDSR, 179);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("360"));
+    EXPECT_EQ(knobLeft(), 2520.0);
+    EXPECT_EQ(form->impulzyposuvnika, 0);
+
+    pulse(comEvDSR);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("362"));
+    EXPECT_EQ(knobLeft(), 14.0);
+    EXPECT_EQ(form->impulzyuhla, 181);
+}
+
+TEST_F(Form2CaptureTest, SevenDegreeMarksNeverWrapTheKnob)
+{
+    pick("vstupuhla", "CD");
+    entry("znackau")->setText(QStringLiteral("7"));
+    pulses(comEvCD, 51);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("357"));
+    pulse(comEvCD);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("364"));
+    EXPECT_EQ(form->impulzyposuvnika, 52);
+    EXPECT_EQ(knobLeft(), 364.0 * 7);
+}
+
+TEST_F(Form2CaptureTest, DurationRunsFromTheLatestActivationOfAnyLine)
+{
+    struct Edge {
+        int code;
+        bool level;
+        std::int64_t stamp;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Edge> edges;
+        const char* shown; // nullptr: nothing shown
+        bool stampsCleared;
+    };
+    const std::int64_t t = 5'000'000'000; // far beyond 32 bits: stamps never wrap
+    const Case cases[] = {
+        {"one pulse of 250 ms", {{comEvCTS, true, t}, {comEvCTS, false, t + 250}}, "250", true},
+        {"another line rose in between",
+         {{comEvCTS, true, 1000}, {comEvDSR, true, 1200}, {comEvCTS, false, 1500}},
+         "300",
+         true},
+        {"99998 ms still counts",
+         {{comEvCTS, true, t}, {comEvCTS, false, t + 99998}},
+         "99998",
+         true},
+        {"99999 ms is too long",
+         {{comEvCTS, true, t}, {comEvCTS, false, t + 99999}},
+         nullptr,
+         false},
+        {"no start stamp, even at a small clock", {{comEvCTS, false, 40}}, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        label("trvanie")->clear();
+        form->zaciatokimpulzu.reset();
+        form->koniecimpulzu.reset();
+        pick("vstupintervalu", "CTS");
+        for (const Edge& e : c.edges)
+            ASSERT_TRUE(lines().edge(e.code, e.level, e.stamp));
+        EXPECT_EQ(text("trvanie"), c.shown ? QString::fromUtf8(c.shown) : QString());
+        EXPECT_EQ(!form->zaciatokimpulzu && !form->koniecimpulzu, c.stampsCleared);
+    }
+}
+
+TEST_F(Form2CaptureTest, EndOfAPulseOnAnotherLineShowsNoDuration)
+{
+    pick("vstupintervalu", "CD");
+    pulse(comEvCTS, 100, 300);
+    EXPECT_EQ(text("trvanie"), QString());
+    EXPECT_EQ(form->zaciatokimpulzu, 100);
+    EXPECT_EQ(form->koniecimpulzu, 300);
+}
+
+TEST_F(Form2CaptureTest, OneLineFeedsEveryListThatChoseIt)
+{
+    for (const char* name : {"vstupposuvu", "vstupuhla", "vstupintervalu", "vstupfrekv"})
+        pick(name, "CD");
+    pulse(comEvCD, 1000, 1040);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,01"));
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
+    EXPECT_EQ(text("trvanie"), QStringLiteral("40"));
+    EXPECT_EQ(form->impulzyfrekv, 1);
+    EXPECT_EQ(form->impulzycd, 1);
+}
+
+TEST_F(Form2CaptureTest, ALineChosenNowhereStillCountsAndStamps)
+{
+    for (const char* name : {"vstupposuvu", "vstupuhla", "vstupintervalu", "vstupfrekv"})
+        pick(name, "CTS");
+    pulse(comEvDSR, 700, 900);
+    EXPECT_EQ(picture("DSRx")->backColour(), 0u);
+    EXPECT_EQ(form->impulzydsr, 1);
+    EXPECT_EQ(form->zaciatokimpulzu, 700);
+    EXPECT_EQ(form->koniecimpulzu, 900);
+    EXPECT_EQ(form->impulzyposuvu, 0);
+    EXPECT_EQ(form->impulzyuhla, 0);
+    EXPECT_FALSE(form->impulzyfrekv.has_value());
+    for (const char* name : {"posuvx", "pootocenie", "trvanie"})
+        EXPECT_EQ(text(name), QString()) << name;
+}
+
+TEST_F(Form2CaptureTest, NothingIsTakenBeforeTheListsArePicked)
+{
+    pulses(comEvCTS, 3);
+    EXPECT_EQ(form->impulzycts, 3);
+    EXPECT_EQ(form->impulzyposuvu, 0);
+    EXPECT_EQ(form->impulzyuhla, 0);
+    EXPECT_FALSE(form->impulzyfrekv.has_value());
+}
+
+TEST_F(Form2CaptureTest, UnknownEventCodesChangeNothing)
+{
+    for (const char* name : {"vstupposuvu", "vstupuhla", "vstupintervalu", "vstupfrekv"})
+        pick(name, "CTS");
+    for (int code : {0, 1, 2, 6, 7, 1001, -3}) {
+        ASSERT_TRUE(lines().edge(code, true, 10));
+        ASSERT_TRUE(lines().edge(code, false, 20));
+    }
+    EXPECT_EQ(form->impulzycts + form->impulzydsr + form->impulzycd, 0);
+    EXPECT_FALSE(form->zaciatokimpulzu.has_value());
+    EXPECT_FALSE(form->koniecimpulzu.has_value());
+    for (const char* name : {"CTSx", "CDx", "DSRx"})
+        EXPECT_EQ(picture(name)->backColour(), colourValue(64, 64, 64)) << name;
+    for (const char* name : {"posuvx", "pootocenie", "trvanie"})
+        EXPECT_EQ(text(name), QString()) << name;
+}
+
+TEST_F(Form2CaptureTest, ZeroingStartsTheTotalsAgain)
+{
+    pick("vstupposuvu", "CTS");
+    pick("vstupuhla", "CTS");
+    pulses(comEvCTS, 7);
+
+    control<QPushButton>(client(), "nulovanieposuvu")->click();
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0"));
+    pulse(comEvCTS);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,01"));
+
+    control<QPushButton>(client(), "nulovanieuhla")->click();
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("0"));
+    EXPECT_EQ(knobLeft(), 0.0);
+    EXPECT_EQ(form->impulzyposuvnika, 0);
+    pulse(comEvCTS);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
+    EXPECT_EQ(knobLeft(), 14.0);
+}
+
+TEST_F(Form2CaptureTest, MarksThatDoNotReadAsNumbersKeepTheReadoutAndTurnRed)
+{
+    pick("vstupposuvu", "CTS");
+    pick("vstupuhla", "CTS");
+    pulse(comEvCTS);
+    ASSERT_EQ(text("posuvx"), QStringLiteral("0,01"));
+    ASSERT_EQ(text("pootocenie"), QStringLiteral("2"));
+    const QColor normal = entry("znacka")->palette().color(QPalette::Base);
+
+    for (const char* bad : {"", "abc", "1e999", "1.5", "2,5,0"}) {
+        SCOPED_TRACE(bad);
+        entry("znacka")->setText(QString::fromUtf8(bad));
+        entry("znackau")->setText(QString::fromUtf8(bad));
+        const std::int64_t before = form->impulzyposuvu;
+        pulse(comEvCTS);
+        EXPECT_EQ(form->impulzyposuvu, before + 1);
+        EXPECT_EQ(text("posuvx"), QStringLiteral("0,01"));
+        EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
+        EXPECT_EQ(entry("znacka")->palette().color(QPalette::Base), QColor(255, 0, 0));
+        EXPECT_EQ(entry("znackau")->palette().color(QPalette::Base), QColor(255, 0, 0));
+    }
+
+    // Valid again: the colour returns at once, and the next pulse shows every pulse counted.
+    entry("znacka")->setText(QStringLiteral("10"));
+    entry("znackau")->setText(QStringLiteral("2"));
+    EXPECT_EQ(entry("znacka")->palette().color(QPalette::Base), normal);
+    EXPECT_EQ(entry("znackau")->palette().color(QPalette::Base), normal);
+    pulse(comEvCTS);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,07"));
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("14"));
+}
+
+TEST_F(Form2CaptureTest, CountsOutliveAClosedWindow)
+{
+    pick("vstupposuvu", "CTS");
+    pulses(comEvCTS, 20);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,2"));
+
+    closeWindow();
+    form->show(&area);
+    EXPECT_EQ(text("posuvx"), QString());
+    EXPECT_FALSE(lines().isOpen());
+    EXPECT_EQ(list("vstupposuvu")->currentText(), QString());
+
+    openPort();
+    pick("vstupposuvu", "CTS");
+    pulse(comEvCTS);
+    EXPECT_EQ(text("posuvx"), QStringLiteral("0,21"));
+}
+
+} // namespace
+} // namespace diagnostika::test
