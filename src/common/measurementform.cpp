@@ -19,6 +19,8 @@ MeasurementForm::~MeasurementForm()
     // The window normally goes first; if the form goes first, its window must not outlive it.
     if (window_) {
         window_->removeEventFilter(this);
+        // The derived part is gone already: its releaseControls() must not run from here.
+        disconnect(window_.data(), nullptr, this, nullptr);
         delete window_.data();
     }
 }
