@@ -6,6 +6,7 @@
 // that backend opens. Devices are opened on first use, so a missing one never stops the start.
 
 #include "joystick.h"
+#include "portio.h"
 #include "tickclock.h"
 
 #include <QString>
@@ -24,6 +25,7 @@ struct BackendOptions {
 struct Backends {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<Joystick> joystick;
+    std::unique_ptr<PortIo> portIo;
     bool simulated = false;
 };
 

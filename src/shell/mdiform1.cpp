@@ -5,6 +5,7 @@
 #include "common/messages.h"
 #include "common/twips.h"
 #include "game/form3.h"
+#include "lpt/form1.h"
 #include "platform/backends.h"
 
 #include <QCloseEvent>
@@ -63,6 +64,13 @@ QString MDIForm1::aboutText()
                           "© 2026 Vývojári programu Diagnostika. Všetky práva vyhradené.");
 }
 
+Form1& MDIForm1::form1()
+{
+    if (!form1_)
+        form1_ = new Form1(*backends_.portIo, this);
+    return *form1_;
+}
+
 Form3& MDIForm1::form3()
 {
     if (!form3_)
@@ -82,7 +90,7 @@ void MDIForm1::mnuSerialItem_Click()
 
 void MDIForm1::mnuLPTItem_Click()
 {
-    // The parallel-port window is not part of this build yet.
+    form1().show(mdiArea_);
 }
 
 void MDIForm1::mnuZvlastItem_Click()

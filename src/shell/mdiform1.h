@@ -11,6 +11,7 @@ class QMdiArea;
 namespace diagnostika {
 
 struct Backends;
+class Form1;
 class Form3;
 
 class MDIForm1 : public QMainWindow {
@@ -21,6 +22,7 @@ public:
     QMdiArea* mdiArea() const { return mdiArea_; }
 
     // The measurement windows' objects, created at first use and kept for the whole run.
+    Form1& form1();
     Form3& form3();
 
     static QString aboutText();
@@ -40,6 +42,7 @@ private:
 
     Backends& backends_;
     QMdiArea* mdiArea_ = nullptr;
+    Form1* form1_ = nullptr;
     Form3* form3_ = nullptr;
 };
 
