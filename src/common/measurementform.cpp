@@ -71,7 +71,9 @@ void MeasurementForm::close()
 
 bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == window_ && event->type() == QEvent::Close)
+    // The type first: while the window is being destroyed it still sends events (children going),
+    // and looking at the guarded pointer then would treat a half-destroyed widget as a subwindow.
+    if (event->type() == QEvent::Close && watched == window_)
         formUnload();
     return QObject::eventFilter(watched, event);
 }
