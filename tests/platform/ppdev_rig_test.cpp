@@ -156,6 +156,23 @@ TEST(PpdevRig, TheWindowReadsLpt1ReleasesOnCloseAndSurvivesAMissingLpt2)
     QLocale::setDefault(QLocale::c());
 }
 
+TEST(PpdevRig, APortClaimedElsewhereIsReportedInUseWithoutWaiting)
+{
+    PpdevPortIo holder({});
+    holder.read(889);
+    PpdevPortIo other({});
+    try {
+        other.read(889);
+        ADD_FAILURE() << "no error";
+    } catch (const PortIoError& e) {
+        EXPECT_NE(std::string(e.what()).find("/dev/parport0: port používa iný program"),
+                  std::string::npos)
+            << e.what();
+    }
+    holder.release();
+    EXPECT_EQ(other.read(889) & 0x80, 0x80) << "free again";
+}
+
 TEST(PpdevRig, AGivenDeviceTakesPrecedence)
 {
     PpdevPortIo io({{2, QStringLiteral("/dev/parport0")}, {1, QStringLiteral("/dev/parport9")}});

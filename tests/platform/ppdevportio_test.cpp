@@ -240,6 +240,20 @@ TEST(PpdevPortIo, FailuresNameTheDeviceAndTheReasonAndLeaveNothingOpen)
     }
 }
 
+TEST(PpdevPortIo, APortHeldByAnotherIsReportedInUseNotWaitedFor)
+{
+    FakeKernel kernel;
+    kernel.addParport("parport0", "888\t0\n");
+    kernel.files["/proc/sys/dev/parport/parport0/devices/active"] = "lp\n";
+    PpdevPortIo io({{1, QStringLiteral("/dev/parport0")}}, kernel);
+    EXPECT_EQ(errorMessage(io, 889),
+              "/dev/parport0: port používa iný program alebo zariadenie (lp)");
+    EXPECT_TRUE(kernel.calls.empty()) << "no claim that would block";
+
+    kernel.files["/proc/sys/dev/parport/parport0/devices/active"] = "none\n";
+    EXPECT_EQ(io.read(889), 0xD8);
+}
+
 TEST(PpdevPortIo, AGivenDeviceThatDoesNotExistIsNamed)
 {
     FakeKernel kernel;

@@ -1,5 +1,6 @@
 #include "ppdevportio.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -128,16 +129,36 @@ PpdevPortIo::Device& PpdevPortIo::deviceAt(std::uint16_t address, int* offset)
 
     Device device;
     device.path = pathFor(base);
+    refuseIfHeld(device.path);
     device.fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
     if (device.fd < 0)
         throw PortIoError(device.path + ": " + linux_sys::errorText(errno));
-    // Claiming waits while another driver or program holds the port.
+    // Claiming waits while another driver or program holds the port; refuseIfHeld() has made that
+    // wait unlikely, but one that claims in between still makes this one wait until it lets go.
     if (calls_.ioctl(device.fd, PPCLAIM, nullptr) < 0) {
         const int error = errno;
         calls_.close(device.fd);
         throw PortIoError(device.path + ": PPCLAIM: " + linux_sys::errorText(error));
     }
     return open_.emplace(base, std::move(device)).first->second;
+}
+
+void PpdevPortIo::refuseIfHeld(const std::string& path)
+{
+    // PPCLAIM blocks, with no time limit, while another holds the port: a printer driver in the
+    // middle of a job or another program. The UI thread must not wait on it, so ask the parport
+    // layer first who holds the port ("none" when nobody does).
+    const std::size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.rfind("parport", 0) != 0)
+        return;
+    std::string holder;
+    if (!calls_.readText(parportInfo_ + '/' + name + "/devices/active", holder))
+        return;
+    while (!holder.empty() && std::isspace(static_cast<unsigned char>(holder.back())))
+        holder.pop_back();
+    if (!holder.empty() && holder != "none")
+        throw PortIoError(path + ": port používa iný program alebo zariadenie (" + holder + ")");
 }
 
 void PpdevPortIo::access(std::uint16_t base, Device& device, PpRequest request,

@@ -6,7 +6,8 @@
 //
 // A device is opened and claimed at its first access and kept until release(). Every failure
 // throws PortIoError naming the device and the system's reason, and lets go of that device, so the
-// next access starts afresh (a port that comes back is found again). No root and no direct I/O.
+// next access starts afresh (a port that comes back is found again). A port another driver or
+// program holds is reported as in use rather than waited for. No root and no direct I/O.
 
 #include "syscalls.h"
 
@@ -47,6 +48,7 @@ private:
     Device& deviceAt(std::uint16_t address, int* offset);
     std::uint16_t baseFor(std::uint16_t address);
     std::string pathFor(std::uint16_t base);
+    void refuseIfHeld(const std::string& path);
     void access(std::uint16_t base, Device& device, PpRequest request, unsigned char* value,
                 const char* what);
     void drop(std::uint16_t base);
