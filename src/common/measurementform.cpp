@@ -19,7 +19,8 @@ MeasurementForm::~MeasurementForm()
     // The window normally goes first; if the form goes first, its window must not outlive it.
     if (window_) {
         window_->removeEventFilter(this);
-        disconnect(window_, nullptr, this, nullptr);
+        // The derived part is gone already: its releaseControls() must not run from here.
+        disconnect(window_.data(), nullptr, this, nullptr);
         delete window_.data();
     }
 }
@@ -70,7 +71,8 @@ void MeasurementForm::close()
 
 bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
 {
-    // The type first: during the window's destruction the pointer must not be looked at.
+    // The type first: while the window is being destroyed it still sends events (children going),
+    // and looking at the guarded pointer then would treat a half-destroyed widget as a subwindow.
     if (event->type() == QEvent::Close && watched == window_)
         formUnload();
     return QObject::eventFilter(watched, event);

@@ -1,7 +1,9 @@
 #include "backends.h"
 
+#include "linux/ppdevportio.h"
 #include "sdl/sdljoystick.h"
 #include "sim/simjoystick.h"
+#include "sim/simtlc549.h"
 
 namespace diagnostika {
 
@@ -14,6 +16,12 @@ Backends makeBackends(const BackendOptions& options)
         b.joystick = std::make_unique<SimulatedJoystick>(*b.clock);
     else
         b.joystick = std::make_unique<SdlJoystick>();
+    if (options.simulate)
+        b.portIo = std::make_unique<SimulatedPortIo>(
+            std::initializer_list<std::uint16_t>{888, 956},
+            SimulatedPortIo::driftingInputs(*b.clock));
+    else
+        b.portIo = std::make_unique<PpdevPortIo>(options.lptDevices);
     return b;
 }
 

@@ -7,6 +7,7 @@
 
 #include "joystick.h"
 #include "seriallines.h"
+#include "portio.h"
 #include "tickclock.h"
 
 #include <QString>
@@ -26,6 +27,7 @@ struct Backends {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<Joystick> joystick;
     std::unique_ptr<SerialLinesProvider> serial;
+    std::unique_ptr<PortIo> portIo;
     bool simulated = false;
 };
 

@@ -6,6 +6,7 @@
 #include "common/twips.h"
 #include "com/form2.h"
 #include "game/form3.h"
+#include "lpt/form1.h"
 #include "platform/backends.h"
 
 #include <QCloseEvent>
@@ -76,6 +77,13 @@ Form2& MDIForm1::form2()
     return *form2_;
 }
 
+Form1& MDIForm1::form1()
+{
+    if (!form1_)
+        form1_ = new Form1(*backends_.portIo, this);
+    return *form1_;
+}
+
 Form3& MDIForm1::form3()
 {
     if (!form3_)
@@ -98,7 +106,7 @@ void MDIForm1::mnuSerialItem_Click()
 
 void MDIForm1::mnuLPTItem_Click()
 {
-    // The parallel-port window is not part of this build yet.
+    form1().show(mdiArea_);
 }
 
 void MDIForm1::mnuZvlastItem_Click()

@@ -12,6 +12,7 @@ namespace diagnostika {
 
 struct Backends;
 class Form2;
+class Form1;
 class Form3;
 
 class MDIForm1 : public QMainWindow {
@@ -24,6 +25,7 @@ public:
     // The measurement windows' objects, created at first use and kept for the whole run.
     // The serial window needs the serial-lines service: only while Backends has one.
     Form2& form2();
+    Form1& form1();
     Form3& form3();
 
     static QString aboutText();
@@ -44,6 +46,7 @@ private:
     Backends& backends_;
     QMdiArea* mdiArea_ = nullptr;
     Form2* form2_ = nullptr;
+    Form1* form1_ = nullptr;
     Form3* form3_ = nullptr;
 };
 

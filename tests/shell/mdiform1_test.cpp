@@ -1,12 +1,17 @@
 #include "shell/mdiform1.h"
 
 #include "common/messages.h"
+#include "com/form2.h"
 #include "game/form3.h"
+#include "lpt/form1.h"
 #include "platform/backends.h"
 #include "support/fakeclock.h"
 #include "support/fakejoystick.h"
+#include "support/fakeportio.h"
+#include "support/fakeserial.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QKeySequence>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -28,6 +33,10 @@ protected:
         auto fake = std::make_unique<test::FakeJoystick>();
         joystick = fake.get();
         backends.joystick = std::move(fake);
+        backends.portIo = std::make_unique<test::FakePortIo>();
+        auto serial = std::make_unique<test::FakeSerialLinesProvider>();
+        serialProvider = serial.get();
+        backends.serial = std::move(serial);
         main = std::make_unique<MDIForm1>(backends);
         main->show();
         previous = setInformationPresenter(
@@ -44,6 +53,7 @@ protected:
 
     Backends backends;
     test::FakeJoystick* joystick = nullptr;
+    test::FakeSerialLinesProvider* serialProvider = nullptr;
     std::unique_ptr<MDIForm1> main;
     std::vector<std::pair<QString, QString>> boxes;
     InformationPresenter previous;
@@ -104,22 +114,30 @@ TEST_F(MDIForm1Test, GameEntryOpensOneWindowAndReactivatesIt)
     EXPECT_EQ(form.krok, 1); // the same window object, not a fresh one
 }
 
-TEST_F(MDIForm1Test, SerialAndParallelEntriesOpenNothingYet)
-{
-    entry("mnuSerialItem")->trigger();
-    entry("mnuLPTItem")->trigger();
-    EXPECT_TRUE(main->mdiArea()->subWindowList().isEmpty());
-}
 
 TEST_F(MDIForm1Test, ExitClosesEveryWindowWithoutAPrompt)
 {
+    entry("mnuSerialItem")->trigger();
+    entry("mnuLPTItem")->trigger();
     entry("mnuZvlastItem")->trigger();
-    Form3& form = main->form3();
-    QSignalSpy closed(&form, &MeasurementForm::closed);
+    EXPECT_EQ(main->mdiArea()->subWindowList().size(), 3);
+    // The serial window holds an open port, which must be closed on the way out.
+    main->form2().client()->findChild<QComboBox*>(QStringLiteral("port"))->setCurrentIndex(0);
+    Q_EMIT main->form2().client()->findChild<QComboBox*>(QStringLiteral("port"))->activated(0);
+    ASSERT_TRUE(serialProvider->lines() && serialProvider->lines()->isOpen());
+
+    std::vector<std::unique_ptr<QSignalSpy>> closed;
+    for (MeasurementForm* form : std::initializer_list<MeasurementForm*>{
+             &main->form1(), &main->form2(), &main->form3()})
+        closed.push_back(std::make_unique<QSignalSpy>(form, &MeasurementForm::closed));
     entry("mnuExitItem")->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(closed.count(), 1);
-    EXPECT_FALSE(form.isOpen());
+    for (const auto& spy : closed)
+        EXPECT_EQ(spy->count(), 1);
+    EXPECT_FALSE(main->form1().isOpen());
+    EXPECT_FALSE(main->form2().isOpen());
+    EXPECT_FALSE(main->form3().isOpen());
+    EXPECT_EQ(serialProvider->log.back(), "destroyed");
     EXPECT_FALSE(main->isVisible());
     EXPECT_TRUE(boxes.empty());
 }

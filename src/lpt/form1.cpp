@@ -1,0 +1,326 @@
+#include "form1.h"
+
+#include "quantities.h"
+
+#include "common/controls.h"
+#include "common/numbertext.h"
+#include "common/picturebox.h"
+#include "common/twips.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace diagnostika {
+namespace {
+
+constexpr ColourValue menuBar = systemColour(4);
+constexpr ColourValue olive = colourValue(128, 128, 0);
+constexpr ColourValue referenceLine = colourValue(192, 192, 0);
+constexpr ColourValue readoutYellow = colourValue(255, 255, 0);
+constexpr ColourValue traceBlack = colourValue(0, 0, 0);
+constexpr int initialPeriod = 100;
+constexpr int loadedPeriod = 750;
+
+QFont readoutFont()
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    font.setBold(true);
+    return font;
+}
+
+QLabel* makeValueBox(QWidget* frame, const char* name, int left)
+{
+    QLabel* box = makeReadout(frame, QString::fromLatin1(name), readoutYellow, left, 240, 735, 255);
+    box->setFont(readoutFont());
+    return box;
+}
+
+// A label placed inside a picture box: its twips count from the drawing area, inside the border.
+QLabel* makePictureLabel(PictureBox* picture, const char* name, const QString& caption, int left,
+                         int top)
+{
+    QLabel* label = makeLabel(picture, QString::fromLatin1(name), caption, left, top, 375, 255);
+    label->move(label->pos() + picture->contentsRect().topLeft());
+    return label;
+}
+
+QRadioButton* makeOption(QWidget* frame, const char* name, int left)
+{
+    auto* option = new QRadioButton(QString::fromLatin1(name).mid(1), frame);
+    option->setObjectName(QString::fromLatin1(name));
+    option->setGeometry(twipRect(left, 600, 615, 255));
+    return option;
+}
+
+QComboBox* makeList(QWidget* parent, const char* name, int left, int top)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setGeometry(twipRect(left, top, 975, 315));
+    list->setEditable(false);
+    return list;
+}
+
+} // namespace
+
+Form1::Form1(PortIo& portIo, QObject* parent)
+    : MeasurementForm(QStringLiteral("Meranie cez paralelný port (TLC549, 8bit ADC)"),
+                      QSize(6630, 3255), parent),
+      portIo_(portIo)
+{
+    setObjectName(QStringLiteral("Form1"));
+}
+
+void Form1::buildControls(QWidget* client)
+{
+    client->setObjectName(QStringLiteral("Form1"));
+    setBackColour(client, menuBar);
+    portProblem_.clear();
+
+    // Top: the three value frames.
+    QGroupBox* frame1 =
+        makeFrame(client, QStringLiteral("Frame1"), QStringLiteral("Teplota"), 120, 0, 2055, 615);
+    makeLabel(frame1, QStringLiteral("Label7"), QStringLiteral("C"), 1680, 240, 375, 255);
+    makeLabel(frame1, QStringLiteral("Label1"), QStringLiteral("Teplota"), 120, 240, 855, 255);
+    teplotac_ = makeValueBox(frame1, "teplotac", 840);
+
+    QGroupBox* frame2 =
+        makeFrame(client, QStringLiteral("Frame2"), QStringLiteral("Napätie"), 2280, 0, 2055, 615);
+    makeLabel(frame2, QStringLiteral("Label18"), QStringLiteral("V"), 1680, 240, 375, 255);
+    makeLabel(frame2, QStringLiteral("Label12"), QStringLiteral("Napätie"), 120, 240, 855, 255);
+    napatie_ = makeValueBox(frame2, "napatie", 840);
+
+    QGroupBox* frame3 =
+        makeFrame(client, QStringLiteral("Frame3"), QStringLiteral("Prúd"), 4440, 0, 2055, 615);
+    makeLabel(frame3, QStringLiteral("Label11"), QStringLiteral("A"), 1680, 240, 255, 255);
+    makeLabel(frame3, QStringLiteral("Label20"), QStringLiteral("Prúd"), 120, 240, 615, 255);
+    prud_ = makeValueBox(frame3, "prud", 840);
+
+    // Middle: the trace with its scale and period.
+    picture1_ = new PictureBox(client);
+    picture1_->setObjectName(QStringLiteral("Picture1"));
+    picture1_->setGeometry(twipRect(120, 720, 6375, 1455));
+    picture1_->setBackColour(olive);
+    picture1_->setForegroundRole(QPalette::WindowText);
+    for (auto [name, caption, left, top] :
+         {std::tuple{"Label3", "ms", 5760, 0}, std::tuple{"Label15", "2.5V", 5880, 600},
+          std::tuple{"Label10", "0V", 6000, 1200}, std::tuple{"Label8", "5V", 6000, 0}}) {
+        QLabel* label = makePictureLabel(picture1_, name, QString::fromLatin1(caption), left, top);
+        setBackColour(label, syscolour::buttonFace);
+    }
+    takt_ = makePictureLabel(picture1_, "takt", QString(), 5400, 0);
+    setBackColour(takt_, olive);
+    new LineElement(QStringLiteral("Line1"), {0, 720}, {5880, 720}, referenceLine, picture1_);
+
+    // Not a control of its own in the layout: it tells, over the paused trace, why the port
+    // cannot be read, and stays hidden while the port works.
+    stavportu_ = makeLabel(picture1_, QStringLiteral("stavportu"), QString(), 60, 780, 5280, 600);
+    stavportu_->move(stavportu_->pos() + picture1_->contentsRect().topLeft());
+    stavportu_->setWordWrap(true);
+    setBackColour(stavportu_, syscolour::buttonFace);
+    {
+        QPalette palette = stavportu_->palette();
+        palette.setColor(QPalette::WindowText, toQColor(colourValue(128, 0, 0)));
+        stavportu_->setPalette(palette);
+    }
+    stavportu_->hide();
+
+    // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
+    takttimera_ = new QScrollBar(Qt::Vertical, client);
+    takttimera_->setObjectName(QStringLiteral("takttimera"));
+    takttimera_->setGeometry(twipRect(6360, 720, 135, 1455));
+    takttimera_->setRange(10, 1000);
+    takttimera_->setSingleStep(10);
+    takttimera_->setPageStep(100);
+    takttimera_->setValue(initialPeriod);
+    // No change while the thumb is dragged; the release reports the new position once.
+    takttimera_->setTracking(false);
+    connect(takttimera_, &QScrollBar::valueChanged, this, &Form1::takttimera_Change);
+
+    // Bottom: the angle frame and the settings frame with the two lists.
+    QGroupBox* frame5 = makeFrame(client, QStringLiteral("Frame5"),
+                                  QStringLiteral("Snímanie pootočenia"), 3480, 2160, 3015, 975);
+    // The angle box lies over the blanks of this caption, so the row reads "Uhol: 145, stupňov".
+    makeLabel(frame5, QStringLiteral("Label4"), QStringLiteral("Uhol:") + QString(20, u' ') +
+                                                    QStringLiteral("stupňov"),
+              120, 240, 2175, 255);
+    pootocenie_ = makeValueBox(frame5, "pootocenie", 600);
+    neg_ = new QCheckBox(QStringLiteral("NEG"), frame5);
+    neg_->setObjectName(QStringLiteral("NEG"));
+    neg_->setGeometry(twipRect(2160, 240, 735, 255));
+    o45_ = makeOption(frame5, "o45", 120);
+    o180_ = makeOption(frame5, "o180", 720);
+    o290_ = makeOption(frame5, "o290", 1440);
+    o360_ = makeOption(frame5, "o360", 2160);
+    o360_->setChecked(true);
+
+    QGroupBox* frame4 = makeFrame(client, QStringLiteral("Frame4"), QStringLiteral("Nastavenie"),
+                                  120, 2160, 3255, 975);
+    makeLabel(frame4, QStringLiteral("Label6"), QStringLiteral("Vst.:"), 1680, 360, 495, 255);
+    makeLabel(frame4, QStringLiteral("Label2"), QStringLiteral("Port:"), 120, 360, 615, 255);
+    volba_ = makeList(frame4, "volba", 2160, 360);
+    connect(volba_, &QComboBox::activated, this, &Form1::volba_Change);
+    // The port list belongs to the window, over the settings frame beside its "Port:" label.
+    port_ = makeList(client, "port", 720, 2520);
+    port_->raise();
+
+    timer1_ = new QTimer(client);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setTimerType(Qt::PreciseTimer);
+    timer1_->setInterval(initialPeriod);
+    connect(timer1_, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    timer1_->start();
+}
+
+void Form1::releaseControls()
+{
+    takttimera_ = nullptr;
+    picture1_ = nullptr;
+    takt_ = stavportu_ = nullptr;
+    timer1_ = nullptr;
+    port_ = volba_ = nullptr;
+    teplotac_ = napatie_ = prud_ = pootocenie_ = nullptr;
+    neg_ = nullptr;
+    o45_ = o180_ = o290_ = o360_ = nullptr;
+}
+
+void Form1::formUnload()
+{
+    // The controls are destroyed a little later; no tick may come in between and take the port
+    // again. The port is held only while the window is open: other programs may use it meanwhile.
+    timer1_->stop();
+    releaseControls();
+    portIo_.release();
+}
+
+void Form1::Form_Load()
+{
+    if (!port_)
+        return;
+    port_->addItem(QStringLiteral("LPT1"));
+    port_->addItem(QStringLiteral("LPT2"));
+    volba_->addItems(quantityEntries());
+    // Filling a list selects its first entry; the lists start with nothing picked.
+    port_->setCurrentIndex(-1);
+    volba_->setCurrentIndex(-1);
+    takttimera_->setValue(loadedPeriod);
+    takt_->setText(QString::number(takttimera_->value()));
+    timer1_->setInterval(loadedPeriod);
+}
+
+void Form1::takttimera_Change()
+{
+    if (!takttimera_)
+        return;
+    // Only the caption: the tick takes the new period over when its current wait is over.
+    takt_->setText(QString::number(takttimera_->value()));
+}
+
+void Form1::volba_Change()
+{
+    // The picture is not cleared: the next segment runs back to the second step over the old trace.
+    krok = 1;
+}
+
+void Form1::citanieprevodnika()
+{
+    prevodnik.citanieprevodnika(portIo_, port_->currentText());
+}
+
+void Form1::showPortProblem(const QString& problem)
+{
+    portProblem_ = problem;
+    stavportu_->setText(problem);
+    stavportu_->setToolTip(problem);
+    stavportu_->setVisible(!problem.isEmpty());
+}
+
+int Form1::selectedDegreesPerVolt() const
+{
+    if (o45_->isChecked())
+        return degreesPerVolt(AngleRange::o45);
+    if (o180_->isChecked())
+        return degreesPerVolt(AngleRange::o180);
+    if (o290_->isChecked())
+        return degreesPerVolt(AngleRange::o290);
+    if (o360_->isChecked())
+        return degreesPerVolt(AngleRange::o360);
+    return 0;
+}
+
+void Form1::Timer1_Timer()
+{
+    if (!picture1_)
+        return;
+
+    timer1_->setInterval(takttimera_->value());
+
+    // A port that cannot be read does not end the program: the window says why, the value boxes
+    // keep their texts and the trace waits; every tick tries again, so the reading resumes as soon
+    // as the port can be used or another port is picked.
+    try {
+        citanieprevodnika();
+    } catch (const PortIoError& error) {
+        const QString name = prevodnik.adresaportu == static_cast<std::int16_t>(lpt1Address)
+                                 ? QStringLiteral("LPT1")
+                                 : QStringLiteral("LPT2");
+        showPortProblem(QStringLiteral("%1 (adresa %2) nie je dostupný: %3")
+                            .arg(name)
+                            .arg(prevodnik.adresaportu)
+                            .arg(QString::fromUtf8(error.what())));
+        return;
+    }
+    if (!portProblem_.isEmpty())
+        showPortProblem(QString());
+
+    const double napatievstupu = prevodnik.napatievstupu;
+    ++krok;
+    const QPointF point = tracePoint(krok, napatievstupu);
+    // The drawing call takes single-precision coordinates.
+    picture1_->line({static_cast<float>(xgrafu), static_cast<float>(ygrafu)},
+                    {static_cast<float>(point.x()), static_cast<float>(point.y())}, traceBlack);
+    xgrafu = point.x();
+    ygrafu = point.y();
+
+    napatieuhla = angleVoltage(napatievstupu, neg_->isChecked());
+
+    if (const std::optional<Quantity> quantity = quantityForEntry(volba_->currentText())) {
+        const double value =
+            quantityValue(*quantity, napatievstupu, napatieuhla, selectedDegreesPerVolt());
+        QLabel* box = nullptr;
+        switch (*quantity) {
+        case Quantity::TeplotaD:
+        case Quantity::TeplotaR:
+            box = teplotac_;
+            break;
+        case Quantity::Napatie:
+            box = napatie_;
+            break;
+        case Quantity::Prud:
+            box = prud_;
+            break;
+        case Quantity::Pootocenie:
+            box = pootocenie_;
+            break;
+        }
+        box->setText(patternNumber(value, quantityPattern(*quantity), QLocale()));
+    }
+
+    if (krok == traceSteps) {
+        krok = 0;
+        picture1_->clear();
+        xgrafu = 0;
+        ygrafu = 0;
+    }
+}
+
+} // namespace diagnostika

@@ -1,0 +1,225 @@
+#include "ppdevportio.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+
+namespace diagnostika {
+namespace {
+
+constexpr std::uint16_t lpt1Base = 888;
+constexpr std::uint16_t lpt2Base = 956;
+
+unsigned long requestCode(PpRequest request)
+{
+    switch (request) {
+    case PpRequest::Claim:
+        return PPCLAIM;
+    case PpRequest::Release:
+        return PPRELEASE;
+    case PpRequest::ReadData:
+        return PPRDATA;
+    case PpRequest::WriteData:
+        return PPWDATA;
+    case PpRequest::ReadStatus:
+        return PPRSTATUS;
+    case PpRequest::ReadControl:
+        return PPRCONTROL;
+    case PpRequest::WriteControl:
+        return PPWCONTROL;
+    case PpRequest::Other:
+        break;
+    }
+    return 0;
+}
+
+std::string hexAddress(std::uint16_t address)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", address);
+    return text;
+}
+
+} // namespace
+
+PpRequest ppRequestOf(unsigned long request)
+{
+    for (PpRequest r : {PpRequest::Claim, PpRequest::Release, PpRequest::ReadData,
+                        PpRequest::WriteData, PpRequest::ReadStatus, PpRequest::ReadControl,
+                        PpRequest::WriteControl}) {
+        if (requestCode(r) == request)
+            return r;
+    }
+    return PpRequest::Other;
+}
+
+PpdevPortIo::PpdevPortIo(std::map<int, QString> lptDevices, linux_sys::Syscalls& calls,
+                         std::string parportInfo)
+    : lptDevices_(std::move(lptDevices)), calls_(calls), parportInfo_(std::move(parportInfo))
+{
+}
+
+PpdevPortIo::~PpdevPortIo()
+{
+    release();
+}
+
+std::uint16_t PpdevPortIo::baseFor(std::uint16_t address)
+{
+    for (const auto& [base, device] : open_) {
+        if (address >= base && address - base <= 2)
+            return base;
+    }
+    // The two LPT addresses first, then whatever bases the kernel lists.
+    for (std::uint16_t base : {lpt1Base, lpt2Base}) {
+        if (address >= base && address - base <= 2)
+            return base;
+    }
+    std::vector<std::string> names;
+    calls_.listFolder(parportInfo_, names);
+    for (const std::string& name : names) {
+        std::string text;
+        if (name.rfind("parport", 0) != 0 || !calls_.readText(parportInfo_ + '/' + name + "/base-addr", text))
+            continue;
+        unsigned long base = 0;
+        if (std::sscanf(text.c_str(), "%lu", &base) == 1 && address >= base && address - base <= 2)
+            return static_cast<std::uint16_t>(base);
+    }
+    return address;
+}
+
+std::string PpdevPortIo::pathFor(std::uint16_t base)
+{
+    const int lpt = base == lpt1Base ? 1 : base == lpt2Base ? 2 : 0;
+    if (const auto it = lptDevices_.find(lpt); it != lptDevices_.end())
+        return it->second.toStdString();
+
+    std::vector<std::string> names;
+    calls_.listFolder(parportInfo_, names);
+    for (const std::string& name : names) {
+        std::string text;
+        if (name.rfind("parport", 0) != 0 ||
+            !calls_.readText(parportInfo_ + '/' + name + "/base-addr", text))
+            continue;
+        unsigned long found = 0;
+        if (std::sscanf(text.c_str(), "%lu", &found) == 1 && found == base)
+            return "/dev/" + name;
+    }
+    throw PortIoError("žiadny /dev/parportN nemá základnú adresu " + std::to_string(base) + " (" +
+                      hexAddress(base) + ")");
+}
+
+std::string PpdevPortIo::deviceFor(std::uint16_t address)
+{
+    const std::uint16_t base = baseFor(address);
+    if (const auto it = open_.find(base); it != open_.end())
+        return it->second.path;
+    return pathFor(base);
+}
+
+PpdevPortIo::Device& PpdevPortIo::deviceAt(std::uint16_t address, int* offset)
+{
+    const std::uint16_t base = baseFor(address);
+    *offset = address - base;
+    if (const auto it = open_.find(base); it != open_.end())
+        return it->second;
+
+    Device device;
+    device.path = pathFor(base);
+    refuseIfHeld(device.path);
+    device.fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fd < 0)
+        throw PortIoError(device.path + ": " + linux_sys::errorText(errno));
+    // Claiming waits while another driver or program holds the port; refuseIfHeld() has made that
+    // wait unlikely, but one that claims in between still makes this one wait until it lets go.
+    if (calls_.ioctl(device.fd, PPCLAIM, nullptr) < 0) {
+        const int error = errno;
+        calls_.close(device.fd);
+        throw PortIoError(device.path + ": PPCLAIM: " + linux_sys::errorText(error));
+    }
+    return open_.emplace(base, std::move(device)).first->second;
+}
+
+void PpdevPortIo::refuseIfHeld(const std::string& path)
+{
+    // PPCLAIM blocks, with no time limit, while another holds the port: a printer driver in the
+    // middle of a job or another program. The UI thread must not wait on it, so ask the parport
+    // layer first who holds the port ("none" when nobody does).
+    const std::size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name.rfind("parport", 0) != 0)
+        return;
+    std::string holder;
+    if (!calls_.readText(parportInfo_ + '/' + name + "/devices/active", holder))
+        return;
+    while (!holder.empty() && std::isspace(static_cast<unsigned char>(holder.back())))
+        holder.pop_back();
+    if (!holder.empty() && holder != "none")
+        throw PortIoError(path + ": port používa iný program alebo zariadenie (" + holder + ")");
+}
+
+void PpdevPortIo::access(std::uint16_t base, Device& device, PpRequest request,
+                         unsigned char* value, const char* what)
+{
+    if (calls_.ioctl(device.fd, requestCode(request), value) < 0) {
+        const int error = errno;
+        const std::string message = device.path + ": " + what + ": " + linux_sys::errorText(error);
+        drop(base);
+        throw PortIoError(message);
+    }
+}
+
+std::uint8_t PpdevPortIo::read(std::uint16_t address)
+{
+    int offset = 0;
+    Device& device = deviceAt(address, &offset);
+    const auto base = static_cast<std::uint16_t>(address - offset);
+    unsigned char value = 0;
+    switch (offset) {
+    case 0:
+        access(base, device, PpRequest::ReadData, &value, "PPRDATA");
+        break;
+    case 1:
+        access(base, device, PpRequest::ReadStatus, &value, "PPRSTATUS");
+        break;
+    default:
+        access(base, device, PpRequest::ReadControl, &value, "PPRCONTROL");
+        break;
+    }
+    return value;
+}
+
+void PpdevPortIo::write(std::uint16_t address, std::uint8_t value)
+{
+    int offset = 0;
+    Device& device = deviceAt(address, &offset);
+    const auto base = static_cast<std::uint16_t>(address - offset);
+    unsigned char byte = value;
+    if (offset == 0)
+        access(base, device, PpRequest::WriteData, &byte, "PPWDATA");
+    else if (offset == 2)
+        access(base, device, PpRequest::WriteControl, &byte, "PPWCONTROL");
+    // The status register takes no writes, on the hardware as here.
+}
+
+void PpdevPortIo::drop(std::uint16_t base)
+{
+    const auto it = open_.find(base);
+    if (it == open_.end())
+        return;
+    // Nothing to report if letting go fails: the descriptor is gone either way.
+    calls_.ioctl(it->second.fd, PPRELEASE, nullptr);
+    calls_.close(it->second.fd);
+    open_.erase(it);
+}
+
+void PpdevPortIo::release()
+{
+    while (!open_.empty())
+        drop(open_.begin()->first);
+}
+
+} // namespace diagnostika
