@@ -1,0 +1,415 @@
+#include "linuxseriallines.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace diagnostika {
+
+namespace {
+
+// The signal that breaks the watcher out of TIOCMIWAIT. A real-time signal well above the ones
+// libraries commonly take; its handler does nothing, and it is installed without SA_RESTART so that
+// the wait returns EINTR instead of being restarted.
+int wakeSignal()
+{
+    return SIGRTMIN + 5;
+}
+
+void onWakeSignal(int) {}
+
+void installWakeHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa{};
+        sa.sa_handler = onWakeSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        ::sigaction(wakeSignal(), &sa, nullptr);
+    });
+}
+
+bool deviceGone(int err)
+{
+    return err == EIO || err == ENODEV || err == ENXIO;
+}
+
+bool notSupported(int err)
+{
+    return err == ENOTTY || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+QString reasonOf(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Reads counters and levels. Levels are kept only together with counters that stood still around
+// the level read, so that both describe the same moment; a few retries settle that even while the
+// lines move fast. Returns 0, or the errno of a failed read.
+int readSample(int fd, bool& haveCounters, bool& haveLevels, LineSample& out)
+{
+    auto readCounts = [&](std::optional<std::array<std::uint32_t, lineCount>>& counts) {
+        counts.reset();
+        if (!haveCounters)
+            return 0;
+        serial_icounter_struct ic{};
+        if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+            counts = std::array<std::uint32_t, lineCount>{static_cast<std::uint32_t>(ic.cts),
+                                                          static_cast<std::uint32_t>(ic.dsr),
+                                                          static_cast<std::uint32_t>(ic.dcd)};
+            return 0;
+        }
+        if (notSupported(errno)) {
+            haveCounters = false;
+            return 0;
+        }
+        return errno;
+    };
+
+    for (int attempt = 0;; ++attempt) {
+        std::optional<std::array<std::uint32_t, lineCount>> before;
+        if (const int err = readCounts(before))
+            return err;
+        // Asked even of a driver that has no levels: it is how a hung-up or vanished device
+        // shows (EIO) when nothing else is read.
+        int bits = 0;
+        if (::ioctl(fd, TIOCMGET, &bits) != 0) {
+            if (!notSupported(errno))
+                return errno;
+            haveLevels = false;
+        }
+        if (!haveLevels)
+            bits = 0;
+        out.levels = {(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CD) != 0};
+        if (!before) {
+            out.counts.reset();
+            return 0;
+        }
+        std::optional<std::array<std::uint32_t, lineCount>> after;
+        if (const int err = readCounts(after))
+            return err;
+        out.counts = after;
+        if (!after || *after == *before || attempt >= 3)
+            return 0;
+    }
+}
+
+} // namespace
+
+LinuxSerialLines::LinuxSerialLines(const TickClock& clock, LinuxSerialOptions options,
+                                   QObject* parent)
+    : SerialLines(parent), clock_(clock), options_(std::move(options)),
+      lock_(options_.lockDirectories)
+{
+    installWakeHandler();
+}
+
+LinuxSerialLines::~LinuxSerialLines()
+{
+    stopWatcher();
+    {
+        std::lock_guard<std::mutex> guard(queueMutex_);
+        queue_.clear();
+    }
+    releaseDevice();
+}
+
+QString comDevicePath(const LinuxSerialOptions& options, int commPort)
+{
+    const auto it = options.comDevices.find(commPort);
+    if (it != options.comDevices.end())
+        return it->second;
+    if (commPort < 1)
+        return {};
+    return QStringLiteral("/dev/ttyS%1").arg(commPort - 1);
+}
+
+QString LinuxSerialLines::devicePath(int commPort) const
+{
+    return comDevicePath(options_, commPort);
+}
+
+bool LinuxSerialLines::open(int commPort, SerialError* error)
+{
+    close();
+
+    SerialError e;
+    e.commPort = commPort;
+    e.device = devicePath(commPort);
+    auto fail = [&](SerialError::Kind kind, const QString& reason) {
+        e.kind = kind;
+        e.reason = reason;
+        if (error)
+            *error = e;
+        lock_.release();
+        return false;
+    };
+    if (e.device.isEmpty())
+        return fail(SerialError::Kind::Other, QStringLiteral("no device for COM%1").arg(commPort));
+
+    long holder = 0;
+    QString lockReason;
+    // A lock that cannot be written (no lock directory, a full disk) does not stop the
+    // measurement: TIOCEXCL below still keeps other programs out.
+    if (lock_.acquire(e.device, &holder, &lockReason) == SerialPortLock::Result::Held) {
+        return fail(SerialError::Kind::InUse,
+                    holder > 0 ? QStringLiteral("locked by process %1 (%2)")
+                                     .arg(holder)
+                                     .arg(lock_.lockPathFor(e.device))
+                               : QStringLiteral("locked (%1)").arg(lock_.lockPathFor(e.device)));
+    }
+
+    const QByteArray native = QFile::encodeName(e.device);
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
+                    reasonOf(err));
+    }
+    auto failClosing = [&](int err) {
+        ::close(fd);
+        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
+                    reasonOf(err));
+    };
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return failClosing(errno); // ENOTTY: not a serial port
+    tio.c_cflag |= CLOCAL;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return failClosing(errno);
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return failClosing(errno);
+
+    haveCounters_ = true;
+    haveLevels_ = true;
+    useWait_ = true;
+    LineSample baseline;
+    if (const int err = readSample(fd, haveCounters_, haveLevels_, baseline))
+        return failClosing(err);
+    book_.start(baseline);
+    updateMode();
+
+    fd_ = fd;
+    commPort_ = commPort;
+    device_ = e.device;
+    levels_ = LineLevels{baseline.levels[lineCTS], baseline.levels[lineDSR],
+                         baseline.levels[lineCD]};
+    wakes_ = 0;
+    stop_ = false;
+    exited_ = false;
+    watcher_ = std::thread(&LinuxSerialLines::watch, this);
+    return true;
+}
+
+void LinuxSerialLines::close()
+{
+    stopWatcher();
+    deliverPending();
+    releaseDevice();
+}
+
+void LinuxSerialLines::stopWatcher()
+{
+    if (!watcher_.joinable())
+        return;
+    stop_ = true;
+    // A signal that lands just before the watcher enters the wait is lost, so it is repeated
+    // until the watcher has left its loop. The descriptor stays open throughout: closing it under
+    // a blocked ioctl is not a way to wake it.
+    const pthread_t thread = watcher_.native_handle();
+    while (!exited_.load()) {
+        ::pthread_kill(thread, wakeSignal());
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    watcher_.join();
+}
+
+void LinuxSerialLines::releaseDevice()
+{
+    if (fd_ >= 0) {
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    lock_.release();
+    levels_ = LineLevels{};
+}
+
+void LinuxSerialLines::updateMode()
+{
+    mode_ = haveCounters_ ? CaptureMode::Counted
+                          : (useWait_.load() ? CaptureMode::Levels : CaptureMode::Polled);
+}
+
+void LinuxSerialLines::watch()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, wakeSignal());
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+
+    // The periodic re-check: the same signal, sent to this thread only.
+    timer_t timer{};
+    bool haveTimer = false;
+    sigevent sev{};
+    sev.sigev_notify = SIGEV_THREAD_ID;
+    sev.sigev_signo = wakeSignal();
+    sev._sigev_un._tid = ::gettid();
+    if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) == 0) {
+        haveTimer = true;
+        const long ns = static_cast<long>(options_.recheckMs) * 1'000'000L;
+        itimerspec its{};
+        its.it_interval.tv_sec = ns / 1'000'000'000L;
+        its.it_interval.tv_nsec = ns % 1'000'000'000L;
+        its.it_value = its.it_interval;
+        ::timer_settime(timer, 0, &its, nullptr);
+    }
+
+    auto lose = [&](int err) {
+        SerialError error;
+        error.kind = SerialError::Kind::Gone;
+        error.commPort = commPort_;
+        error.device = device_;
+        error.reason = reasonOf(err);
+        {
+            std::lock_guard<std::mutex> guard(queueMutex_);
+            lostError_ = error;
+        }
+        enqueue({Item{LineEvent{}, true}});
+    };
+
+    // Changes found by the re-check rather than by a wake-up, in a row: a driver whose wait never
+    // wakes shows them on every change.
+    int missedWakes = 0;
+    while (!stop_.load()) {
+        bool woke = false;
+        if (useWait_.load()) {
+            if (::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0) {
+                woke = true;
+            } else if (errno != EINTR) {
+                const int err = errno;
+                if (deviceGone(err)) {
+                    lose(err);
+                    break;
+                }
+                useWait_ = false; // ENOTTY, EINVAL, ...: the driver has no wait
+                updateMode();
+            }
+        } else {
+            timespec ms{0, 1'000'000L};
+            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &ms, nullptr);
+        }
+        if (stop_.load())
+            break;
+        const std::int64_t stamp = clock_.milliseconds();
+        ++wakes_;
+
+        LineSample sample;
+        if (const int err = readSample(fd_, haveCounters_, haveLevels_, sample)) {
+            // Whatever else fails here leaves nothing to watch either.
+            lose(err);
+            break;
+        }
+        const std::vector<Edge> edges = book_.update(sample);
+
+        if (haveCounters_ && !book_.countersMoved() && book_.levelOnlyChanges() >= 2)
+            haveCounters_ = false; // counters that never move: the levels are all there is
+        if (useWait_.load() && !edges.empty()) {
+            missedWakes = woke ? 0 : missedWakes + 1;
+            if (missedWakes >= 3)
+                useWait_ = false;
+        }
+        updateMode();
+
+        if (!edges.empty()) {
+            std::vector<Item> items;
+            items.reserve(edges.size());
+            for (const Edge& edge : edges)
+                items.push_back(Item{LineEvent{commEventOf(edge.line), edge.level, stamp}, false});
+            enqueue(std::move(items));
+        }
+    }
+
+    if (haveTimer)
+        ::timer_delete(timer);
+    exited_ = true;
+}
+
+void LinuxSerialLines::enqueue(std::vector<Item> items)
+{
+    std::lock_guard<std::mutex> guard(queueMutex_);
+    for (Item& item : items)
+        queue_.push_back(std::move(item));
+    if (!deliveryPosted_) {
+        deliveryPosted_ = true;
+        QMetaObject::invokeMethod(this, [this] { deliverPending(); }, Qt::QueuedConnection);
+    }
+}
+
+void LinuxSerialLines::deliverPending()
+{
+    {
+        std::lock_guard<std::mutex> guard(queueMutex_);
+        deliveryPosted_ = false;
+    }
+    // One item at a time: a handler may close the port (which delivers the rest itself) or start
+    // a nested event loop, and the order must hold either way.
+    for (;;) {
+        Item item;
+        SerialError lost;
+        {
+            std::lock_guard<std::mutex> guard(queueMutex_);
+            if (queue_.empty())
+                return;
+            item = queue_.front();
+            queue_.pop_front();
+            if (item.lost)
+                lost = lostError_;
+        }
+        if (item.lost) {
+            stopWatcher();
+            releaseDevice();
+            Q_EMIT portLost(lost);
+            continue;
+        }
+        const LineEvent& ev = item.event;
+        if (ev.commEvent == comEvCTS)
+            levels_.cts = ev.level;
+        else if (ev.commEvent == comEvDSR)
+            levels_.dsr = ev.level;
+        else
+            levels_.cd = ev.level;
+        Q_EMIT lineChanged(ev);
+    }
+}
+
+LinuxSerialLinesProvider::LinuxSerialLinesProvider(const TickClock& clock,
+                                                   LinuxSerialOptions options)
+    : clock_(clock), options_(std::move(options))
+{
+}
+
+std::unique_ptr<SerialLines> LinuxSerialLinesProvider::create()
+{
+    return std::make_unique<LinuxSerialLines>(clock_, options_);
+}
+
+QString LinuxSerialLinesProvider::devicePath(int commPort) const
+{
+    return comDevicePath(options_, commPort);
+}
+
+} // namespace diagnostika
