@@ -6,6 +6,7 @@
 // that backend opens. Devices are opened on first use, so a missing one never stops the start.
 
 #include "joystick.h"
+#include "seriallines.h"
 #include "tickclock.h"
 
 #include <QString>
@@ -24,6 +25,7 @@ struct BackendOptions {
 struct Backends {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<Joystick> joystick;
+    std::unique_ptr<SerialLinesProvider> serial; // uses `clock`, declared before it
     bool simulated = false;
 };
 
