@@ -268,6 +268,7 @@ void LinuxSerialLines::watch()
     sev.sigev_notify = SIGEV_THREAD_ID;
     sev.sigev_signo = wakeSignal();
     sev._sigev_un._tid = ::gettid();
+    watcherTid_ = ::gettid();
     if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) == 0) {
         haveTimer = true;
         const long ns = static_cast<long>(options_.recheckMs) * 1'000'000L;
@@ -345,6 +346,7 @@ void LinuxSerialLines::watch()
 
     if (haveTimer)
         ::timer_delete(timer);
+    watcherTid_ = 0;
     exited_ = true;
 }
 

@@ -70,6 +70,8 @@ public:
     bool usesDriverWait() const { return useWait_.load(); }
     // How many times the watcher has woken or polled since the port opened; for tests.
     std::uint64_t wakeCount() const { return wakes_.load(); }
+    // The watcher's kernel thread id while it runs, else 0; for tests that watch it block.
+    int watcherTid() const { return watcherTid_.load(); }
 
 private:
     struct Item {
@@ -103,6 +105,7 @@ private:
     std::atomic<bool> useWait_{true};
     std::atomic<CaptureMode> mode_{CaptureMode::Counted};
     std::atomic<std::uint64_t> wakes_{0};
+    std::atomic<int> watcherTid_{0};
 
     // Edges and the loss marker on their way to the owner's thread.
     std::mutex queueMutex_;
