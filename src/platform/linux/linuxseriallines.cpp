@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
@@ -210,7 +211,13 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     wakes_ = 0;
     stop_ = false;
     exited_ = false;
-    watcher_ = std::thread(&LinuxSerialLines::watch, this);
+    try {
+        watcher_ = std::thread(&LinuxSerialLines::watch, this);
+    } catch (const std::system_error& failure) {
+        exited_ = true;
+        releaseDevice();
+        return fail(SerialError::Kind::Other, QString::fromLocal8Bit(failure.what()));
+    }
     return true;
 }
 
@@ -315,33 +322,42 @@ void LinuxSerialLines::watch()
         }
         if (stop_.load())
             break;
-        const std::int64_t stamp = clock_.milliseconds();
         ++wakes_;
 
-        LineSample sample;
-        if (const int err = readSample(fd_, haveCounters_, haveLevels_, sample)) {
-            // Whatever else fails here leaves nothing to watch either.
-            lose(err);
-            break;
-        }
-        const std::vector<Edge> edges = book_.update(sample);
+        // Read until a reading brings nothing new. The driver's wait only notices changes after
+        // it has started, so one that slips in between the last reading and the next wait would
+        // otherwise be seen only at the next re-check.
+        bool lost = false;
+        for (int round = 0; round < 64; ++round) {
+            const std::int64_t stamp = clock_.milliseconds();
+            LineSample sample;
+            if (const int err = readSample(fd_, haveCounters_, haveLevels_, sample)) {
+                // Whatever else fails here leaves nothing to watch either.
+                lose(err);
+                lost = true;
+                break;
+            }
+            const std::vector<Edge> edges = book_.update(sample);
 
-        if (haveCounters_ && !book_.countersMoved() && book_.levelOnlyChanges() >= 2)
-            haveCounters_ = false; // counters that never move: the levels are all there is
-        if (useWait_.load() && !edges.empty()) {
-            missedWakes = woke ? 0 : missedWakes + 1;
-            if (missedWakes >= 3)
-                useWait_ = false;
-        }
-        updateMode();
+            if (haveCounters_ && !book_.countersMoved() && book_.levelOnlyChanges() >= 2)
+                haveCounters_ = false; // counters that never move: the levels are all there is
+            if (round == 0 && useWait_.load() && !edges.empty()) {
+                missedWakes = woke ? 0 : missedWakes + 1;
+                if (missedWakes >= 3)
+                    useWait_ = false;
+            }
+            updateMode();
 
-        if (!edges.empty()) {
+            if (edges.empty())
+                break;
             std::vector<Item> items;
             items.reserve(edges.size());
             for (const Edge& edge : edges)
                 items.push_back(Item{LineEvent{commEventOf(edge.line), edge.level, stamp}, false});
             enqueue(std::move(items));
         }
+        if (lost)
+            break;
     }
 
     if (haveTimer)
