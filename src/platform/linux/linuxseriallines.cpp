@@ -59,11 +59,11 @@ QString reasonOf(int err)
 // Reads counters and levels. Levels are kept only together with counters that stood still around
 // the level read, so that both describe the same moment; a few retries settle that even while the
 // lines move fast. Returns 0, or the errno of a failed read.
-int readSample(int fd, bool& haveCounters, bool& haveLevels, LineSample& out)
+int readSample(int fd, CaptureProbe& probe, bool& haveLevels, LineSample& out)
 {
     auto readCounts = [&](std::optional<std::array<std::uint32_t, lineCount>>& counts) {
         counts.reset();
-        if (!haveCounters)
+        if (!probe.useCounters())
             return 0;
         serial_icounter_struct ic{};
         if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
@@ -73,7 +73,7 @@ int readSample(int fd, bool& haveCounters, bool& haveLevels, LineSample& out)
             return 0;
         }
         if (notSupported(errno)) {
-            haveCounters = false;
+            probe.countersRefused();
             return 0;
         }
         return errno;
@@ -194,11 +194,10 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     if (::ioctl(fd, TIOCEXCL) != 0)
         return failClosing(errno);
 
-    haveCounters_ = true;
+    probe_ = CaptureProbe{};
     haveLevels_ = true;
-    useWait_ = true;
     LineSample baseline;
-    if (const int err = readSample(fd, haveCounters_, haveLevels_, baseline))
+    if (const int err = readSample(fd, probe_, haveLevels_, baseline))
         return failClosing(err);
     book_.start(baseline);
     updateMode();
@@ -257,8 +256,8 @@ void LinuxSerialLines::releaseDevice()
 
 void LinuxSerialLines::updateMode()
 {
-    mode_ = haveCounters_ ? CaptureMode::Counted
-                          : (useWait_.load() ? CaptureMode::Levels : CaptureMode::Polled);
+    mode_ = probe_.mode();
+    useWait_ = probe_.useWait();
 }
 
 void LinuxSerialLines::watch()
@@ -301,10 +300,9 @@ void LinuxSerialLines::watch()
 
     // Changes found by the re-check rather than by a wake-up, in a row: a driver whose wait never
     // wakes shows them on every change.
-    int missedWakes = 0;
     while (!stop_.load()) {
         bool woke = false;
-        if (useWait_.load()) {
+        if (probe_.useWait()) {
             if (::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0) {
                 woke = true;
             } else if (errno != EINTR) {
@@ -313,7 +311,7 @@ void LinuxSerialLines::watch()
                     lose(err);
                     break;
                 }
-                useWait_ = false; // ENOTTY, EINVAL, ...: the driver has no wait
+                probe_.waitRefused(); // ENOTTY, EINVAL, ...: the driver has no wait
                 updateMode();
             }
         } else {
@@ -331,7 +329,7 @@ void LinuxSerialLines::watch()
         for (int round = 0; round < 64; ++round) {
             const std::int64_t stamp = clock_.milliseconds();
             LineSample sample;
-            if (const int err = readSample(fd_, haveCounters_, haveLevels_, sample)) {
+            if (const int err = readSample(fd_, probe_, haveLevels_, sample)) {
                 // Whatever else fails here leaves nothing to watch either.
                 lose(err);
                 lost = true;
@@ -339,14 +337,10 @@ void LinuxSerialLines::watch()
             }
             const std::vector<Edge> edges = book_.update(sample);
 
-            if (haveCounters_ && !book_.countersMoved() && book_.levelOnlyChanges() >= 2)
-                haveCounters_ = false; // counters that never move: the levels are all there is
-            if (round == 0 && useWait_.load() && !edges.empty()) {
-                missedWakes = woke ? 0 : missedWakes + 1;
-                if (missedWakes >= 3)
-                    useWait_ = false;
+            if (round == 0) {
+                probe_.afterFirstReading(woke, !edges.empty(), book_);
+                updateMode();
             }
-            updateMode();
 
             if (edges.empty())
                 break;

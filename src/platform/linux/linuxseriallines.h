@@ -21,6 +21,7 @@
 // EIO or ENODEV from any call means the device is gone: the port closes and portLost is emitted
 // once, after every edge seen before.
 
+#include "platform/captureprobe.h"
 #include "platform/edgebook.h"
 #include "platform/seriallines.h"
 #include "platform/tickclock.h"
@@ -100,9 +101,9 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> exited_{true};
     EdgeBook book_;
-    bool haveCounters_ = true;
+    CaptureProbe probe_;
     bool haveLevels_ = true;
-    std::atomic<bool> useWait_{true};
+    std::atomic<bool> useWait_{true}; // mirrors probe_ for other threads
     std::atomic<CaptureMode> mode_{CaptureMode::Counted};
     std::atomic<std::uint64_t> wakes_{0};
     std::atomic<int> watcherTid_{0};
