@@ -112,7 +112,10 @@ int readSample(int fd, CaptureProbe& probe, bool& haveLevels, LineSample& out)
 LinuxSerialLines::LinuxSerialLines(const TickClock& clock, LinuxSerialOptions options,
                                    QObject* parent)
     : SerialLines(parent), clock_(clock), options_(std::move(options)),
-      lock_(options_.lockDirectories)
+      lock_(options_.lockDirectories),
+      queue_(
+          this, [this](const LineEvent& e) { deliverEdge(e); },
+          [this](const SerialError& e) { deliverLoss(e); })
 {
     installWakeHandler();
 }
@@ -120,10 +123,7 @@ LinuxSerialLines::LinuxSerialLines(const TickClock& clock, LinuxSerialOptions op
 LinuxSerialLines::~LinuxSerialLines()
 {
     stopWatcher();
-    {
-        std::lock_guard<std::mutex> guard(queueMutex_);
-        queue_.clear();
-    }
+    queue_.clear();
     releaseDevice();
 }
 
@@ -223,7 +223,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
 void LinuxSerialLines::close()
 {
     stopWatcher();
-    deliverPending();
+    queue_.deliver();
     releaseDevice();
 }
 
@@ -291,11 +291,7 @@ void LinuxSerialLines::watch()
         error.commPort = commPort_;
         error.device = device_;
         error.reason = reasonOf(err);
-        {
-            std::lock_guard<std::mutex> guard(queueMutex_);
-            lostError_ = error;
-        }
-        enqueue({Item{LineEvent{}, true}});
+        queue_.postLoss(error);
     };
 
     // Changes found by the re-check rather than by a wake-up, in a row: a driver whose wait never
@@ -344,11 +340,11 @@ void LinuxSerialLines::watch()
 
             if (edges.empty())
                 break;
-            std::vector<Item> items;
-            items.reserve(edges.size());
+            std::vector<LineEvent> events;
+            events.reserve(edges.size());
             for (const Edge& edge : edges)
-                items.push_back(Item{LineEvent{commEventOf(edge.line), edge.level, stamp}, false});
-            enqueue(std::move(items));
+                events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+            queue_.post(std::move(events));
         }
         if (lost)
             break;
@@ -360,52 +356,22 @@ void LinuxSerialLines::watch()
     exited_ = true;
 }
 
-void LinuxSerialLines::enqueue(std::vector<Item> items)
+void LinuxSerialLines::deliverLoss(const SerialError& error)
 {
-    std::lock_guard<std::mutex> guard(queueMutex_);
-    for (Item& item : items)
-        queue_.push_back(std::move(item));
-    if (!deliveryPosted_) {
-        deliveryPosted_ = true;
-        QMetaObject::invokeMethod(this, [this] { deliverPending(); }, Qt::QueuedConnection);
-    }
+    stopWatcher();
+    releaseDevice();
+    Q_EMIT portLost(error);
 }
 
-void LinuxSerialLines::deliverPending()
+void LinuxSerialLines::deliverEdge(const LineEvent& event)
 {
-    {
-        std::lock_guard<std::mutex> guard(queueMutex_);
-        deliveryPosted_ = false;
-    }
-    // One item at a time: a handler may close the port (which delivers the rest itself) or start
-    // a nested event loop, and the order must hold either way.
-    for (;;) {
-        Item item;
-        SerialError lost;
-        {
-            std::lock_guard<std::mutex> guard(queueMutex_);
-            if (queue_.empty())
-                return;
-            item = queue_.front();
-            queue_.pop_front();
-            if (item.lost)
-                lost = lostError_;
-        }
-        if (item.lost) {
-            stopWatcher();
-            releaseDevice();
-            Q_EMIT portLost(lost);
-            continue;
-        }
-        const LineEvent& ev = item.event;
-        if (ev.commEvent == comEvCTS)
-            levels_.cts = ev.level;
-        else if (ev.commEvent == comEvDSR)
-            levels_.dsr = ev.level;
-        else
-            levels_.cd = ev.level;
-        Q_EMIT lineChanged(ev);
-    }
+    if (event.commEvent == comEvCTS)
+        levels_.cts = event.level;
+    else if (event.commEvent == comEvDSR)
+        levels_.dsr = event.level;
+    else
+        levels_.cd = event.level;
+    Q_EMIT lineChanged(event);
 }
 
 LinuxSerialLinesProvider::LinuxSerialLinesProvider(const TickClock& clock,

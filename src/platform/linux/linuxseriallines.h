@@ -23,6 +23,7 @@
 
 #include "platform/captureprobe.h"
 #include "platform/edgebook.h"
+#include "platform/edgequeue.h"
 #include "platform/seriallines.h"
 #include "platform/tickclock.h"
 #include "serialportlock.h"
@@ -30,10 +31,7 @@
 #include <QStringList>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 
 namespace diagnostika {
@@ -75,16 +73,11 @@ public:
     int watcherTid() const { return watcherTid_.load(); }
 
 private:
-    struct Item {
-        LineEvent event;
-        bool lost = false; // the device went away here; lostError_ says how
-    };
-
     void watch();
     void stopWatcher();
     void releaseDevice();
-    void enqueue(std::vector<Item> items);
-    void deliverPending();
+    void deliverEdge(const LineEvent& event);
+    void deliverLoss(const SerialError& error);
     void updateMode();
 
     const TickClock& clock_;
@@ -108,11 +101,8 @@ private:
     std::atomic<std::uint64_t> wakes_{0};
     std::atomic<int> watcherTid_{0};
 
-    // Edges and the loss marker on their way to the owner's thread.
-    std::mutex queueMutex_;
-    std::deque<Item> queue_;
-    SerialError lostError_;
-    bool deliveryPosted_ = false;
+    // Edges and the loss on their way to the owner's thread.
+    EdgeQueue queue_;
 };
 
 class LinuxSerialLinesProvider final : public SerialLinesProvider {
