@@ -2,6 +2,9 @@
 #include "support/fakeclock.h"
 #include "support/fakeserial.h"
 
+#include <QTest>
+#include <QThread>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -93,7 +96,7 @@ protected:
         }
     }
     test::FakeClock clock{5'000'000};
-    SimulatedSerialLines lines{clock};
+    SimulatedSerialLines lines{clock, SimulatedSerialLines::Reader::Manual};
     Tally tally;
 };
 
@@ -104,7 +107,7 @@ TEST_F(SimulatedPort, SpeedPulsesFollowTheShaftAndEveryLineMoves)
     const SensorBox box(1);
     const double revolutions = box.revolutionsAt(clock.milliseconds() + 60'000) -
                                box.revolutionsAt(clock.milliseconds());
-    run(60'000, SimulatedSerialLines::pollMs);
+    run(60'000, 2);
     EXPECT_NEAR(tally.pulses[comEvCTS], revolutions * 4, 1.0);
     EXPECT_NEAR(tally.pulses[comEvDSR], revolutions * 0.5, 1.0);
     EXPECT_NEAR(tally.pulses[comEvCD], revolutions * 0.6, 1.0);
@@ -114,13 +117,13 @@ TEST_F(SimulatedPort, SpeedPulsesFollowTheShaftAndEveryLineMoves)
     // Stamped when read: the edges carry reading times, within the last reading period.
     EXPECT_LE(tally.lastStamp, clock.milliseconds());
     EXPECT_GT(tally.lastStamp, clock.milliseconds() - 2000);
-    EXPECT_EQ(tally.lastStamp % SimulatedSerialLines::pollMs, 0);
+    EXPECT_EQ(tally.lastStamp % 2, 0);
 }
 
 TEST_F(SimulatedPort, AStalledReaderGetsEveryEdgeLate)
 {
     ASSERT_TRUE(lines.open(2, nullptr));
-    SimulatedSerialLines steady(clock);
+    SimulatedSerialLines steady(clock, SimulatedSerialLines::Reader::Manual);
     Tally steadyTally;
     QObject::connect(&steady, &SerialLines::lineChanged, [&](LineEvent e) { steadyTally.add(e); });
     ASSERT_TRUE(steady.open(2, nullptr));
@@ -159,7 +162,7 @@ TEST_F(SimulatedPort, OnlyComOneToThreeOpenAndAClosedPortIsSilent)
 TEST_F(SimulatedPort, EdgesUpToTheCloseAreDelivered)
 {
     ASSERT_TRUE(lines.open(1, nullptr));
-    SimulatedSerialLines reference(clock);
+    SimulatedSerialLines reference(clock, SimulatedSerialLines::Reader::Manual);
     Tally referenceTally;
     QObject::connect(&reference, &SerialLines::lineChanged,
                      [&](LineEvent e) { referenceTally.add(e); });
@@ -169,6 +172,38 @@ TEST_F(SimulatedPort, EdgesUpToTheCloseAreDelivered)
     lines.close(); // no poll since the open: the close must read the box one last time
     EXPECT_GT(tally.edges[comEvCTS], 0);
     EXPECT_EQ(tally.edges[comEvCTS], referenceTally.edges[comEvCTS]);
+}
+
+TEST(SimulatedPortOnItsThread, DeliversQueuedEdgesOnTheOwnersThreadAndAllByTheClose)
+{
+    test::FakeClock clock{7'000'000};
+    SimulatedSerialLines lines(clock); // reads on its own thread
+    Tally tally;
+    bool onOwnerThread = true;
+    QObject::connect(&lines, &SerialLines::lineChanged, [&](LineEvent e) {
+        onOwnerThread = onOwnerThread && QThread::currentThread() == lines.thread();
+        tally.add(e);
+    });
+    // A fast machine, so that a few simulated seconds make many edges on every line.
+    auto machine = SensorBox::machineFor(1);
+    machine.meanSpeed = 6000;
+    lines.setMachine(machine);
+    ASSERT_TRUE(lines.open(1, nullptr));
+    clock.advance(5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tally.edges[comEvCTS] > 0; }, 5000));
+    clock.advance(5000);
+    lines.close();
+    EXPECT_TRUE(onOwnerThread);
+    EXPECT_TRUE(tally.alternates);
+    const SensorBox box(machine);
+    const LineSample first = box.sampleAt(lines.openedAtMs());
+    const LineSample last = box.sampleAt(lines.lastReadingMs());
+    EXPECT_EQ(lines.lastReadingMs(), clock.milliseconds());
+    for (int line = 0; line < lineCount; ++line)
+        EXPECT_EQ(static_cast<std::uint32_t>(tally.edges[commEventOf(line)]),
+                  (*last.counts)[line] - (*first.counts)[line])
+            << "line " << line;
+    EXPECT_GT(tally.pulses[comEvCTS], 3000);
 }
 
 TEST(FakeSerialLines, FailsEachWayAndLogsWhatTheWindowDid)

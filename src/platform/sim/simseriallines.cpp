@@ -6,32 +6,33 @@
 
 namespace diagnostika {
 
-SensorBox::SensorBox(int commPort)
+SensorBox::Machine SensorBox::machineFor(int commPort)
 {
     // Three machines of one kind, each with its own speed, so that switching ports shows it.
     const int k = std::clamp(commPort, 1, 3) - 1;
-    meanSpeed_ = 300.0 + 150.0 * k;
-    swing_ = 0.2 * meanSpeed_;
-    periodMs_ = 90'000.0 + 30'000.0 * k;
-    sensors_ = {{
-        {4.0, 0.5, 0.10},   // CTS: speed, 4 marks per revolution
-        {0.5, 0.4, 0.30},   // DSR: displacement, one pulse every second revolution
-        {0.6, 0.25, 0.55},  // CD: angle, on the output shaft
-    }};
+    const double mean = 300.0 + 150.0 * k;
+    return Machine{mean,
+                   0.2 * mean,
+                   90'000.0 + 30'000.0 * k,
+                   {{
+                       {4.0, 0.5, 0.10},  // CTS: speed, 4 marks per revolution
+                       {0.5, 0.4, 0.30},  // DSR: displacement, one pulse every second revolution
+                       {0.6, 0.25, 0.55}, // CD: angle, on the output shaft
+                   }}};
 }
 
 double SensorBox::speedAt(std::int64_t ms) const
 {
     const double t = static_cast<double>(ms);
-    return meanSpeed_ + swing_ * std::sin(2.0 * std::numbers::pi * t / periodMs_);
+    return m_.meanSpeed + m_.swing * std::sin(2.0 * std::numbers::pi * t / m_.periodMs);
 }
 
 double SensorBox::revolutionsAt(std::int64_t ms) const
 {
     // The integral of speedAt over time, in revolutions (speed is per 60000 ms).
     const double t = static_cast<double>(ms);
-    const double w = 2.0 * std::numbers::pi / periodMs_;
-    return (meanSpeed_ * t + swing_ * (1.0 - std::cos(w * t)) / w) / 60'000.0;
+    const double w = 2.0 * std::numbers::pi / m_.periodMs;
+    return (m_.meanSpeed * t + m_.swing * (1.0 - std::cos(w * t)) / w) / 60'000.0;
 }
 
 std::int64_t SensorBox::changesUpTo(double p, double duty)
@@ -47,7 +48,7 @@ LineSample SensorBox::sampleAt(std::int64_t ms) const
     LineSample s;
     std::array<std::uint32_t, lineCount> counts{};
     for (int i = 0; i < lineCount; ++i) {
-        const Sensor& sensor = sensors_[i];
+        const Sensor& sensor = m_.sensors[i];
         const double start = sensor.phase;
         const double p = start + revolutions * sensor.pulsesPerRevolution;
         counts[i] = static_cast<std::uint32_t>(changesUpTo(p, sensor.duty) -
@@ -58,15 +59,19 @@ LineSample SensorBox::sampleAt(std::int64_t ms) const
     return s;
 }
 
-SimulatedSerialLines::SimulatedSerialLines(const TickClock& clock, QObject* parent)
-    : SerialLines(parent), clock_(clock)
+SimulatedSerialLines::SimulatedSerialLines(const TickClock& clock, Reader reader,
+                                           QObject* parent)
+    : SerialLines(parent), clock_(clock), reader_(reader),
+      queue_(
+          this, [this](const LineEvent& e) { deliverEdge(e); }, [](const SerialError&) {})
 {
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(pollMs);
-    connect(&timer_, &QTimer::timeout, this, &SimulatedSerialLines::poll);
 }
 
-SimulatedSerialLines::~SimulatedSerialLines() = default;
+SimulatedSerialLines::~SimulatedSerialLines()
+{
+    stopReader();
+    queue_.clear();
+}
 
 bool SimulatedSerialLines::open(int commPort, SerialError* error)
 {
@@ -80,12 +85,22 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
         }
         return false;
     }
-    box_ = std::make_unique<SensorBox>(commPort);
+    box_ = std::make_unique<SensorBox>(machine_ ? *machine_ : SensorBox::machineFor(commPort));
     commPort_ = commPort;
-    const LineSample now = box_->sampleAt(clock_.milliseconds());
+    openedAt_ = clock_.milliseconds();
+    lastReading_ = openedAt_;
+    const LineSample now = box_->sampleAt(openedAt_);
     book_.start(now);
     levels_ = LineLevels{now.levels[lineCTS], now.levels[lineDSR], now.levels[lineCD]};
-    timer_.start();
+    if (reader_ == Reader::Thread) {
+        stop_ = false;
+        thread_ = std::thread([this] {
+            while (!stop_.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+                read();
+            }
+        });
+    }
     return true;
 }
 
@@ -93,28 +108,49 @@ void SimulatedSerialLines::close()
 {
     if (!box_)
         return;
-    poll(); // what happened up to the close is delivered, as with a real port
-    timer_.stop();
+    stopReader();
+    read(); // what happened up to the close is delivered, as with a real port
+    queue_.deliver();
     box_.reset();
     levels_ = LineLevels{};
 }
 
+void SimulatedSerialLines::stopReader()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void SimulatedSerialLines::read()
+{
+    const std::int64_t stamp = clock_.milliseconds();
+    const std::vector<Edge> edges = book_.update(box_->sampleAt(stamp));
+    lastReading_ = stamp;
+    std::vector<LineEvent> events;
+    events.reserve(edges.size());
+    for (const Edge& edge : edges)
+        events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+    queue_.post(std::move(events));
+}
+
 void SimulatedSerialLines::poll()
 {
-    if (!box_)
+    if (!box_ || reader_ != Reader::Manual)
         return;
-    const std::int64_t stamp = clock_.milliseconds();
-    for (const Edge& edge : book_.update(box_->sampleAt(stamp))) {
-        if (edge.line == lineCTS)
-            levels_.cts = edge.level;
-        else if (edge.line == lineDSR)
-            levels_.dsr = edge.level;
-        else
-            levels_.cd = edge.level;
-        Q_EMIT lineChanged(LineEvent{commEventOf(edge.line), edge.level, stamp});
-        if (!box_)
-            return; // a handler closed the port
-    }
+    read();
+    queue_.deliver();
+}
+
+void SimulatedSerialLines::deliverEdge(const LineEvent& event)
+{
+    if (event.commEvent == comEvCTS)
+        levels_.cts = event.level;
+    else if (event.commEvent == comEvDSR)
+        levels_.dsr = event.level;
+    else
+        levels_.cd = event.level;
+    Q_EMIT lineChanged(event);
 }
 
 std::unique_ptr<SerialLines> SimulatedSerialLinesProvider::create()
