@@ -172,10 +172,14 @@ int pulseGadget(int pulses, std::chrono::microseconds half)
 {
     for (int i = 0; i < pulses; ++i) {
         int fd = -1;
+        // A tty still closing from the previous pulse may refuse a moment (EIO/EAGAIN/EBUSY).
         for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
             fd = ::open("/dev/ttyGS0", O_RDWR | O_NOCTTY);
-            if (fd < 0 && errno != EINTR && errno != EBUSY && errno != EAGAIN)
+            if (fd >= 0)
                 break;
+            if (errno != EINTR && errno != EBUSY && errno != EAGAIN && errno != EIO)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (fd < 0) {
             std::printf("[ rig ] /dev/ttyGS0 after %d pulses: %s\n", i, std::strerror(errno));
