@@ -36,17 +36,21 @@ void EdgeQueue::askForDelivery()
 
 void EdgeQueue::deliver()
 {
+    // Only what is queued now: under a flood of edges the owner's event loop still gets its turn
+    // (painting, timers) before the next batch, which is asked for at the end.
+    std::size_t batch = 0;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         deliveryAsked_ = false;
+        batch = items_.size();
     }
-    for (;;) {
+    for (; batch > 0; --batch) {
         Item item;
         SerialError loss;
         {
             std::lock_guard<std::mutex> guard(mutex_);
             if (items_.empty())
-                return;
+                return; // a receiver closed the port, which delivered the rest
             item = items_.front();
             items_.pop_front();
             if (item.loss)
@@ -57,6 +61,9 @@ void EdgeQueue::deliver()
         else
             onEdge_(item.event);
     }
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!items_.empty())
+        askForDelivery();
 }
 
 void EdgeQueue::clear()

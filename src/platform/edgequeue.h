@@ -29,7 +29,8 @@ public:
     void post(std::vector<LineEvent> events);
     void postLoss(SerialError error);
 
-    // The owner's thread: hands over everything queued so far (and what is posted meanwhile).
+    // The owner's thread: hands over everything queued so far; what is posted meanwhile follows
+    // in a later delivery. With the watcher stopped, one call delivers all.
     void deliver();
     // Forgets what is queued, delivering nothing.
     void clear();
