@@ -8,10 +8,11 @@
 // Watching: one thread per open port waits in TIOCMIWAIT for CTS, DSR and CD, reads the kernel's
 // per-line change counters (TIOCGICOUNT) and the levels (TIOCMGET), and turns them into edges
 // through the EdgeBook, all stamped with the tick clock at wake-up. The thread touches no Qt
-// object: it queues the edges and asks the owner's thread to deliver them. A periodic timer
-// signal bounds how late an edge can be seen when the driver's wait misses it (the wait compares
-// against the counters as they are when it starts, so an edge just before it is only noticed at
-// the next wake).
+// object: it queues the edges and asks the owner's thread to deliver them. The wait compares
+// against the counters as they are when it starts, so an edge just before it would only be noticed
+// at the next wake: the watcher therefore reads again until a reading brings nothing new, and a
+// periodic timer signal (recheckMs) wakes it anyway, which bounds how late such an edge is seen
+// and shows a driver whose wait never wakes.
 //
 // Drivers that lack parts of this are detected as the port runs: no counters (ENOTTY/EINVAL from
 // TIOCGICOUNT, or counters that stand still while levels change) give one edge per level change;
