@@ -329,9 +329,10 @@ void Form2::closePort()
 {
     if (!mscomm1_)
         return;
-    // No line event may reach the window while its controls are being torn down.
-    disconnect(mscomm1_, nullptr, this, nullptr);
+    // Closing hands over the edges seen up to now; the controls still exist, so they are counted.
+    // After that no line event may reach the window while its controls are being torn down.
     mscomm1_->close();
+    disconnect(mscomm1_, nullptr, this, nullptr);
 }
 
 void Form2::releaseControls()

@@ -1,8 +1,10 @@
 #include "backends.h"
 
+#include "linux/linuxseriallines.h"
 #include "linux/ppdevportio.h"
 #include "sdl/sdljoystick.h"
 #include "sim/simjoystick.h"
+#include "sim/simseriallines.h"
 #include "sim/simtlc549.h"
 
 namespace diagnostika {
@@ -12,16 +14,18 @@ Backends makeBackends(const BackendOptions& options)
     Backends b;
     b.simulated = options.simulate;
     b.clock = std::make_unique<MonotonicClock>();
-    if (options.simulate)
+    if (options.simulate) {
         b.joystick = std::make_unique<SimulatedJoystick>(*b.clock);
-    else
+        b.serial = std::make_unique<SimulatedSerialLinesProvider>(*b.clock);
+        b.portIo = std::make_unique<SimulatedPortIo>(std::initializer_list<std::uint16_t>{888, 956},
+                                                     SimulatedPortIo::driftingInputs(*b.clock));
+    } else {
         b.joystick = std::make_unique<SdlJoystick>();
-    if (options.simulate)
-        b.portIo = std::make_unique<SimulatedPortIo>(
-            std::initializer_list<std::uint16_t>{888, 956},
-            SimulatedPortIo::driftingInputs(*b.clock));
-    else
+        LinuxSerialOptions serial;
+        serial.comDevices = options.comDevices;
+        b.serial = std::make_unique<LinuxSerialLinesProvider>(*b.clock, std::move(serial));
         b.portIo = std::make_unique<PpdevPortIo>(options.lptDevices);
+    }
     return b;
 }
 

@@ -26,7 +26,7 @@ struct BackendOptions {
 struct Backends {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<Joystick> joystick;
-    std::unique_ptr<SerialLinesProvider> serial;
+    std::unique_ptr<SerialLinesProvider> serial; // uses `clock`, declared before it
     std::unique_ptr<PortIo> portIo;
     bool simulated = false;
 };

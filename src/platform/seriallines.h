@@ -52,9 +52,11 @@ struct SerialError {
 
 // How faithfully a port's edges are captured.
 enum class CaptureMode {
-    Counted,  // the kernel counts every edge; the watcher wakes on each change: lossless
-    Levels,   // no counters: one edge per observed level change (fast pulses may merge)
-    Polled,   // no wait: levels polled every millisecond (pulses under 1 ms may merge)
+    Counted,  // the driver counts every change per line, and the counts are read (woken by the
+              // driver, or by polling where it cannot wake): nothing the driver saw is lost
+    Levels,   // no usable counters: one edge per level change seen at a wake; a pulse that comes
+              // and goes between two wakes is missed
+    Polled,   // no counters and no wait: levels read every millisecond; shorter pulses are missed
     Simulated,
 };
 
@@ -64,10 +66,14 @@ public:
     using QObject::QObject;
     ~SerialLines() override = default;
 
-    // Opens COM`commPort` (1 to 3). An open port is not closed first: the caller does that.
-    // Returns false and fills `error` when it fails; the port then stays closed.
+    // Opens COM`commPort` (1 to 3). A port that is still open is closed first (as by close()).
+    // Returns false and fills `error` when it fails; the port then stays closed. `error` may be
+    // null.
     virtual bool open(int commPort, SerialError* error) = 0;
-    // Closes the port; the watcher has stopped when this returns. Harmless when closed.
+    // Closes the port; the watcher has stopped when this returns, and every edge seen up to then
+    // has been delivered (lineChanged may be emitted from inside close()). Harmless when closed.
+    // Destroying an open object closes it without delivering what is still queued, so a window
+    // that wants the last edges calls close() before it tears its controls down.
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual int commPort() const = 0;

@@ -1,0 +1,81 @@
+#include "edgequeue.h"
+
+namespace diagnostika {
+
+EdgeQueue::EdgeQueue(QObject* owner, EdgeHandler onEdge, LossHandler onLoss)
+    : owner_(owner), onEdge_(std::move(onEdge)), onLoss_(std::move(onLoss))
+{
+}
+
+void EdgeQueue::post(std::vector<LineEvent> events)
+{
+    if (events.empty())
+        return;
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (const LineEvent& e : events)
+        items_.push_back(Item{e, false});
+    askForDelivery();
+}
+
+void EdgeQueue::postLoss(SerialError error)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    loss_ = std::move(error);
+    items_.push_back(Item{LineEvent{}, true});
+    askForDelivery();
+}
+
+void EdgeQueue::askForDelivery()
+{
+    if (deliveryAsked_)
+        return;
+    deliveryAsked_ = true;
+    // Queued calls to a destroyed owner are discarded by Qt, so none can outlive it.
+    QMetaObject::invokeMethod(owner_, [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+void EdgeQueue::deliver()
+{
+    // Only what is queued now: under a flood of edges the owner's event loop still gets its turn
+    // (painting, timers) before the next batch, which is asked for at the end.
+    std::size_t batch = 0;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        deliveryAsked_ = false;
+        batch = items_.size();
+    }
+    for (; batch > 0; --batch) {
+        Item item;
+        SerialError loss;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (items_.empty())
+                return; // a receiver closed the port, which delivered the rest
+            item = items_.front();
+            items_.pop_front();
+            if (item.loss)
+                loss = loss_;
+        }
+        if (item.loss)
+            onLoss_(loss);
+        else
+            onEdge_(item.event);
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (!items_.empty())
+        askForDelivery();
+}
+
+void EdgeQueue::clear()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    items_.clear();
+}
+
+std::size_t EdgeQueue::size() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return items_.size();
+}
+
+} // namespace diagnostika

@@ -1,0 +1,55 @@
+#pragma once
+// Carries edges, and at most one loss of the device, from a watcher thread to the thread that owns
+// a SerialLines, in order. The watcher posts; the owner's event loop is asked (one queued call at
+// a time) to deliver; delivery hands over one item at a time, so a receiver may close the port or
+// run a nested event loop without edges overtaking each other.
+//
+// Nothing is dropped while the owner's thread is busy: the queue simply grows until it runs.
+
+#include "seriallines.h"
+
+#include <QObject>
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace diagnostika {
+
+class EdgeQueue {
+public:
+    using EdgeHandler = std::function<void(const LineEvent&)>;
+    using LossHandler = std::function<void(const SerialError&)>;
+
+    // Delivery calls `onEdge` and `onLoss` on `owner`'s thread. `owner` outlives the queue.
+    EdgeQueue(QObject* owner, EdgeHandler onEdge, LossHandler onLoss);
+
+    // Any thread.
+    void post(std::vector<LineEvent> events);
+    void postLoss(SerialError error);
+
+    // The owner's thread: hands over everything queued so far; what is posted meanwhile follows
+    // in a later delivery. With the watcher stopped, one call delivers all.
+    void deliver();
+    // Forgets what is queued, delivering nothing.
+    void clear();
+    std::size_t size() const;
+
+private:
+    struct Item {
+        LineEvent event;
+        bool loss = false; // the device went away here; loss_ says how
+    };
+    void askForDelivery(); // with mutex_ held
+
+    QObject* owner_;
+    EdgeHandler onEdge_;
+    LossHandler onLoss_;
+    mutable std::mutex mutex_;
+    std::deque<Item> items_;
+    SerialError loss_;
+    bool deliveryAsked_ = false;
+};
+
+} // namespace diagnostika

@@ -1,0 +1,393 @@
+#include "linuxseriallines.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace diagnostika {
+
+namespace {
+
+// The signal that breaks the watcher out of TIOCMIWAIT. A real-time signal well above the ones
+// libraries commonly take; its handler does nothing, and it is installed without SA_RESTART so that
+// the wait returns EINTR instead of being restarted.
+int wakeSignal()
+{
+    return SIGRTMIN + 5;
+}
+
+void onWakeSignal(int) {}
+
+void installWakeHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa{};
+        sa.sa_handler = onWakeSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;
+        ::sigaction(wakeSignal(), &sa, nullptr);
+    });
+}
+
+bool deviceGone(int err)
+{
+    return err == EIO || err == ENODEV || err == ENXIO;
+}
+
+bool notSupported(int err)
+{
+    return err == ENOTTY || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+QString reasonOf(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Reads counters and levels. Levels are kept only together with counters that stood still around
+// the level read, so that both describe the same moment; a few retries settle that even while the
+// lines move fast. Returns 0, or the errno of a failed read.
+int readSample(int fd, CaptureProbe& probe, bool& haveLevels, LineSample& out)
+{
+    auto readCounts = [&](std::optional<std::array<std::uint32_t, lineCount>>& counts) {
+        counts.reset();
+        if (!probe.useCounters())
+            return 0;
+        serial_icounter_struct ic{};
+        if (::ioctl(fd, TIOCGICOUNT, &ic) == 0) {
+            counts = std::array<std::uint32_t, lineCount>{static_cast<std::uint32_t>(ic.cts),
+                                                          static_cast<std::uint32_t>(ic.dsr),
+                                                          static_cast<std::uint32_t>(ic.dcd)};
+            return 0;
+        }
+        if (notSupported(errno)) {
+            probe.countersRefused();
+            return 0;
+        }
+        return errno;
+    };
+
+    for (int attempt = 0;; ++attempt) {
+        std::optional<std::array<std::uint32_t, lineCount>> before;
+        if (const int err = readCounts(before))
+            return err;
+        // Asked even of a driver that has no levels: it is how a hung-up or vanished device
+        // shows (EIO) when nothing else is read.
+        int bits = 0;
+        if (::ioctl(fd, TIOCMGET, &bits) != 0) {
+            if (!notSupported(errno))
+                return errno;
+            haveLevels = false;
+        }
+        if (!haveLevels)
+            bits = 0;
+        out.levels = {(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CD) != 0};
+        if (!before) {
+            out.counts.reset();
+            return 0;
+        }
+        std::optional<std::array<std::uint32_t, lineCount>> after;
+        if (const int err = readCounts(after))
+            return err;
+        out.counts = after;
+        if (!after || *after == *before || attempt >= 3)
+            return 0;
+    }
+}
+
+} // namespace
+
+LinuxSerialLines::LinuxSerialLines(const TickClock& clock, LinuxSerialOptions options,
+                                   QObject* parent)
+    : SerialLines(parent), clock_(clock), options_(std::move(options)),
+      lock_(options_.lockDirectories),
+      queue_(
+          this, [this](const LineEvent& e) { deliverEdge(e); },
+          [this](const SerialError& e) { deliverLoss(e); })
+{
+    installWakeHandler();
+}
+
+LinuxSerialLines::~LinuxSerialLines()
+{
+    stopWatcher();
+    queue_.clear();
+    releaseDevice();
+}
+
+QString comDevicePath(const LinuxSerialOptions& options, int commPort)
+{
+    const auto it = options.comDevices.find(commPort);
+    if (it != options.comDevices.end())
+        return it->second;
+    if (commPort < 1)
+        return {};
+    return QStringLiteral("/dev/ttyS%1").arg(commPort - 1);
+}
+
+QString LinuxSerialLines::devicePath(int commPort) const
+{
+    return comDevicePath(options_, commPort);
+}
+
+bool LinuxSerialLines::open(int commPort, SerialError* error)
+{
+    close();
+
+    SerialError e;
+    e.commPort = commPort;
+    e.device = devicePath(commPort);
+    auto fail = [&](SerialError::Kind kind, const QString& reason) {
+        e.kind = kind;
+        e.reason = reason;
+        if (error)
+            *error = e;
+        lock_.release();
+        return false;
+    };
+    if (e.device.isEmpty())
+        return fail(SerialError::Kind::Other, QStringLiteral("no device for COM%1").arg(commPort));
+
+    long holder = 0;
+    QString lockReason;
+    // A lock that cannot be written (no lock directory, a full disk) does not stop the
+    // measurement: TIOCEXCL below still keeps other programs out.
+    if (lock_.acquire(e.device, &holder, &lockReason) == SerialPortLock::Result::Held) {
+        return fail(SerialError::Kind::InUse,
+                    holder > 0 ? QStringLiteral("locked by process %1 (%2)")
+                                     .arg(holder)
+                                     .arg(lock_.lockPathFor(e.device))
+                               : QStringLiteral("locked (%1)").arg(lock_.lockPathFor(e.device)));
+    }
+
+    const QByteArray native = QFile::encodeName(e.device);
+    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
+                    reasonOf(err));
+    }
+    auto failClosing = [&](int err) {
+        ::close(fd);
+        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
+                    reasonOf(err));
+    };
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return failClosing(errno); // ENOTTY: not a serial port
+    tio.c_cflag |= CLOCAL;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return failClosing(errno);
+    if (::ioctl(fd, TIOCEXCL) != 0)
+        return failClosing(errno);
+
+    probe_ = CaptureProbe{};
+    haveLevels_ = true;
+    LineSample baseline;
+    if (const int err = readSample(fd, probe_, haveLevels_, baseline))
+        return failClosing(err);
+    book_.start(baseline);
+    updateMode();
+
+    fd_ = fd;
+    commPort_ = commPort;
+    device_ = e.device;
+    levels_ = LineLevels{baseline.levels[lineCTS], baseline.levels[lineDSR],
+                         baseline.levels[lineCD]};
+    wakes_ = 0;
+    stop_ = false;
+    exited_ = false;
+    try {
+        watcher_ = std::thread(&LinuxSerialLines::watch, this);
+    } catch (const std::system_error& failure) {
+        exited_ = true;
+        releaseDevice();
+        return fail(SerialError::Kind::Other, QString::fromLocal8Bit(failure.what()));
+    }
+    return true;
+}
+
+void LinuxSerialLines::close()
+{
+    stopWatcher();
+    queue_.deliver();
+    releaseDevice();
+}
+
+void LinuxSerialLines::stopWatcher()
+{
+    if (!watcher_.joinable())
+        return;
+    stop_ = true;
+    // A signal that lands just before the watcher enters the wait is lost, so it is repeated
+    // until the watcher has left its loop. The descriptor stays open throughout: closing it under
+    // a blocked ioctl is not a way to wake it.
+    const pthread_t thread = watcher_.native_handle();
+    while (!exited_.load()) {
+        ::pthread_kill(thread, wakeSignal());
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    watcher_.join();
+}
+
+void LinuxSerialLines::releaseDevice()
+{
+    if (fd_ >= 0) {
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    lock_.release();
+    levels_ = LineLevels{};
+}
+
+void LinuxSerialLines::updateMode()
+{
+    mode_ = probe_.mode();
+    useWait_ = probe_.useWait();
+}
+
+void LinuxSerialLines::watch()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, wakeSignal());
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+
+    // The periodic re-check: the same signal, sent to this thread only.
+    timer_t timer{};
+    bool haveTimer = false;
+    sigevent sev{};
+    sev.sigev_notify = SIGEV_THREAD_ID;
+    sev.sigev_signo = wakeSignal();
+    sev._sigev_un._tid = ::gettid();
+    watcherTid_ = ::gettid();
+    if (::timer_create(CLOCK_MONOTONIC, &sev, &timer) == 0) {
+        haveTimer = true;
+        const long ns = static_cast<long>(options_.recheckMs) * 1'000'000L;
+        itimerspec its{};
+        its.it_interval.tv_sec = ns / 1'000'000'000L;
+        its.it_interval.tv_nsec = ns % 1'000'000'000L;
+        its.it_value = its.it_interval;
+        ::timer_settime(timer, 0, &its, nullptr);
+    }
+
+    auto lose = [&](int err) {
+        SerialError error;
+        error.kind = SerialError::Kind::Gone;
+        error.commPort = commPort_;
+        error.device = device_;
+        error.reason = reasonOf(err);
+        queue_.postLoss(error);
+    };
+
+    // Changes found by the re-check rather than by a wake-up, in a row: a driver whose wait never
+    // wakes shows them on every change.
+    while (!stop_.load()) {
+        bool woke = false;
+        if (probe_.useWait()) {
+            if (::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0) {
+                woke = true;
+            } else if (errno != EINTR) {
+                const int err = errno;
+                if (deviceGone(err)) {
+                    lose(err);
+                    break;
+                }
+                probe_.waitRefused(); // ENOTTY, EINVAL, ...: the driver has no wait
+                updateMode();
+            }
+        } else {
+            timespec ms{0, 1'000'000L};
+            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &ms, nullptr);
+        }
+        if (stop_.load())
+            break;
+        ++wakes_;
+
+        // Read until a reading brings nothing new. The driver's wait only notices changes after
+        // it has started, so one that slips in between the last reading and the next wait would
+        // otherwise be seen only at the next re-check.
+        bool lost = false;
+        for (int round = 0; round < 64; ++round) {
+            const std::int64_t stamp = clock_.milliseconds();
+            LineSample sample;
+            if (const int err = readSample(fd_, probe_, haveLevels_, sample)) {
+                // Whatever else fails here leaves nothing to watch either.
+                lose(err);
+                lost = true;
+                break;
+            }
+            const std::vector<Edge> edges = book_.update(sample);
+
+            if (round == 0) {
+                probe_.afterFirstReading(woke, !edges.empty(), book_);
+                updateMode();
+            }
+
+            if (edges.empty())
+                break;
+            std::vector<LineEvent> events;
+            events.reserve(edges.size());
+            for (const Edge& edge : edges)
+                events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+            queue_.post(std::move(events));
+        }
+        if (lost)
+            break;
+    }
+
+    if (haveTimer)
+        ::timer_delete(timer);
+    watcherTid_ = 0;
+    exited_ = true;
+}
+
+void LinuxSerialLines::deliverLoss(const SerialError& error)
+{
+    stopWatcher();
+    releaseDevice();
+    Q_EMIT portLost(error);
+}
+
+void LinuxSerialLines::deliverEdge(const LineEvent& event)
+{
+    if (event.commEvent == comEvCTS)
+        levels_.cts = event.level;
+    else if (event.commEvent == comEvDSR)
+        levels_.dsr = event.level;
+    else
+        levels_.cd = event.level;
+    Q_EMIT lineChanged(event);
+}
+
+LinuxSerialLinesProvider::LinuxSerialLinesProvider(const TickClock& clock,
+                                                   LinuxSerialOptions options)
+    : clock_(clock), options_(std::move(options))
+{
+}
+
+std::unique_ptr<SerialLines> LinuxSerialLinesProvider::create()
+{
+    return std::make_unique<LinuxSerialLines>(clock_, options_);
+}
+
+QString LinuxSerialLinesProvider::devicePath(int commPort) const
+{
+    return comDevicePath(options_, commPort);
+}
+
+} // namespace diagnostika

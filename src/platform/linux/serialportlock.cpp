@@ -1,0 +1,200 @@
+#include "serialportlock.h"
+
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace diagnostika {
+
+namespace {
+
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// A file that is younger than this and holds no PID yet may be a lock another program is still
+// writing: it counts as held, not stale.
+constexpr std::time_t freshLockSeconds = 2;
+
+enum class Owner { Alive, Gone, Unknown };
+
+Owner ownerOf(const QString& path, long* pid, int* readError)
+{
+    *pid = 0;
+    *readError = 0;
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        *readError = errno;
+        return Owner::Unknown;
+    }
+    char buf[128] = {};
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    struct stat st{};
+    const bool haveStat = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (n < 0) {
+        *readError = errno;
+        return Owner::Unknown;
+    }
+    // Both the ten-column ASCII form and a plain number on the first line are in use.
+    char* end = nullptr;
+    const long value = std::strtol(buf, &end, 10);
+    if (end == buf || value <= 0) {
+        if (haveStat && std::time(nullptr) - st.st_mtime < freshLockSeconds)
+            return Owner::Unknown;
+        return Owner::Gone;
+    }
+    *pid = value;
+    if (::kill(static_cast<pid_t>(value), 0) == 0 || errno == EPERM)
+        return Owner::Alive;
+    return Owner::Gone;
+}
+
+} // namespace
+
+QStringList SerialPortLock::defaultDirectories()
+{
+    QStringList dirs = {QStringLiteral("/var/lock"),         QStringLiteral("/etc/locks"),
+                        QStringLiteral("/var/spool/locks"),  QStringLiteral("/var/spool/uucp"),
+                        QStringLiteral("/tmp"),              QStringLiteral("/var/tmp"),
+                        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock")};
+    const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (!temp.isEmpty() && !dirs.contains(temp))
+        dirs << temp;
+    return dirs;
+}
+
+SerialPortLock::SerialPortLock(QStringList directories) : directories_(std::move(directories)) {}
+
+SerialPortLock::~SerialPortLock()
+{
+    release();
+}
+
+QString SerialPortLock::lockPathFor(const QString& device) const
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString fileName = QLatin1String("/LCK..") + name;
+    for (const QString& dir : directories_) {
+        const QFileInfo info(dir);
+        if (!info.isDir() || !info.isReadable())
+            continue;
+        const QString candidate = dir + fileName;
+        if (QFileInfo::exists(candidate) || info.isWritable())
+            return candidate;
+    }
+    return {};
+}
+
+SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* holder,
+                                               QString* reason)
+{
+    release();
+    const QString path = lockPathFor(device);
+    if (path.isEmpty())
+        return Result::NoPlace;
+    const QByteArray nativePath = QFile::encodeName(path);
+    const QByteArray tempTemplate =
+        QFile::encodeName(QFileInfo(path).absolutePath()) + "/.LTMP.XXXXXX";
+
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    char content[512];
+    const int len = std::snprintf(content, sizeof content, "%10ld\ndiagnostika\n%s\n",
+                                  static_cast<long>(::getpid()), host);
+
+    // A stale lock is removed and the attempt repeated; two rounds are enough unless another
+    // program keeps racing us for it, which then counts as held.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // Written in full under a temporary name and linked into place, so nobody ever reads a
+        // half-written lock.
+        QByteArray temp = tempTemplate;
+        const int fd = ::mkstemp(temp.data());
+        if (fd < 0) {
+            if (reason)
+                *reason = systemReason(errno);
+            return Result::Failed;
+        }
+        const bool written = ::fchmod(fd, 0644) == 0 &&
+                             ::write(fd, content, static_cast<std::size_t>(len)) == len;
+        const int writeError = errno;
+        ::close(fd);
+        if (!written) {
+            ::unlink(temp.constData());
+            if (reason)
+                *reason = systemReason(writeError);
+            return Result::Failed;
+        }
+        const int linked = ::link(temp.constData(), nativePath.constData());
+        const int linkError = errno;
+        ::unlink(temp.constData());
+        if (linked == 0) {
+            path_ = path;
+            return Result::Taken;
+        }
+        if (linkError != EEXIST) {
+            if (reason)
+                *reason = systemReason(linkError);
+            return Result::Failed;
+        }
+
+        long pid = 0;
+        int readError = 0;
+        switch (ownerOf(path, &pid, &readError)) {
+        case Owner::Alive:
+            if (holder)
+                *holder = pid;
+            return Result::Held;
+        case Owner::Unknown:
+            if (readError == ENOENT)
+                continue; // removed meanwhile: try again
+            if (holder)
+                *holder = pid;
+            if (readError != 0) {
+                if (reason)
+                    *reason = systemReason(readError);
+                return Result::Failed;
+            }
+            return Result::Held;
+        case Owner::Gone:
+            if (::unlink(nativePath.constData()) != 0 && errno != ENOENT) {
+                if (reason)
+                    *reason = systemReason(errno);
+                return Result::Failed;
+            }
+            break;
+        }
+    }
+    if (holder)
+        *holder = 0;
+    return Result::Held;
+}
+
+void SerialPortLock::release()
+{
+    if (path_.isEmpty())
+        return;
+    // Only our own lock is removed: one taken over by another program after we lost it stays.
+    long pid = 0;
+    int readError = 0;
+    const Owner owner = ownerOf(path_, &pid, &readError);
+    if (owner == Owner::Alive && pid == static_cast<long>(::getpid()))
+        ::unlink(QFile::encodeName(path_).constData());
+    path_.clear();
+}
+
+} // namespace diagnostika

@@ -1,0 +1,45 @@
+#pragma once
+// The `LCK..<name>` lock file that serial programs on Unix honour (minicom, picocom, Qt's serial
+// port module, ModemManager's tools): a file holding the owner's PID in the first lock directory
+// that is there. A lock whose PID no longer runs is stale and taken over.
+
+#include <QString>
+#include <QStringList>
+
+namespace diagnostika {
+
+class SerialPortLock {
+public:
+    enum class Result {
+        Taken,   // the lock is ours now
+        Held,    // a running process holds it
+        NoPlace, // no lock directory can be used: the port is opened without a lock
+        Failed,  // the lock file could not be written or read
+    };
+
+    // The directories looked at, in order: the same as Qt's serial port module, so that programs
+    // built on it and this one see each other's locks.
+    static QStringList defaultDirectories();
+
+    explicit SerialPortLock(QStringList directories = defaultDirectories());
+    ~SerialPortLock();
+    SerialPortLock(const SerialPortLock&) = delete;
+    SerialPortLock& operator=(const SerialPortLock&) = delete;
+
+    // Locks `device` (a path such as /dev/ttyS0). On Held, `holder` is the owner's PID; on
+    // Failed, `reason` says why.
+    Result acquire(const QString& device, long* holder = nullptr, QString* reason = nullptr);
+    // Removes the lock file if it is ours. Harmless when nothing is locked.
+    void release();
+
+    // The lock file for `device`: the first readable directory that has the file already or is
+    // writable. Empty when none qualifies.
+    QString lockPathFor(const QString& device) const;
+    QString path() const { return path_; }
+
+private:
+    QStringList directories_;
+    QString path_; // our lock file while held
+};
+
+} // namespace diagnostika

@@ -1,0 +1,123 @@
+#pragma once
+// The simulated serial lines: a sensor box on a turning shaft, wired to COM1, COM2 and COM3.
+//
+// The shaft turns at a few hundred min^-1, its speed drifting slowly up and down. Three sensors
+// switch the handshake lines: a speed sensor on CTS (4 pulses per revolution), a displacement
+// sensor on DSR (one pulse every second revolution, through a feed gear) and an angle sensor on CD
+// (on a slower output shaft). Each COM port has its own machine, turning at its own speed.
+//
+// The box behaves like a UART: it keeps a change counter and a level per line, and the port reads
+// them and turns them into edges through the same EdgeBook as the Linux backend, so a busy UI
+// thread batches edges but never loses one.
+
+#include "platform/edgebook.h"
+#include "platform/edgequeue.h"
+#include "platform/seriallines.h"
+#include "platform/tickclock.h"
+
+#include <atomic>
+#include <optional>
+#include <thread>
+
+namespace diagnostika {
+
+class SensorBox {
+public:
+    struct Sensor {
+        double pulsesPerRevolution;
+        double duty;  // the active part of each pulse period
+        double phase; // in pulse periods, where the sensor stands at time 0
+    };
+
+    struct Machine {
+        double meanSpeed; // min^-1
+        double swing;     // min^-1, the drift's amplitude
+        double periodMs;  // of the drift
+        std::array<Sensor, lineCount> sensors;
+    };
+
+    // The machine behind COM`commPort` (1 to 3).
+    static Machine machineFor(int commPort);
+
+    explicit SensorBox(const Machine& machine) : m_(machine) {}
+    explicit SensorBox(int commPort) : SensorBox(machineFor(commPort)) {}
+
+    // Shaft speed in min^-1, and revolutions turned since time 0, at `ms` on the tick clock.
+    double speedAt(std::int64_t ms) const;
+    double revolutionsAt(std::int64_t ms) const;
+    // The lines' change counters (counted from time 0) and levels at `ms`.
+    LineSample sampleAt(std::int64_t ms) const;
+
+    const Sensor& sensor(int line) const { return m_.sensors[line]; }
+
+    // Changes a sensor at pulse position `p` has made since position 0; exposed for the tests.
+    static std::int64_t changesUpTo(double p, double duty);
+
+private:
+    Machine m_;
+};
+
+// Reads the box on a thread of its own, like the Linux watcher, and delivers its edges through the
+// same queue to the owner's thread; or, for tests, only when poll() is called.
+class SimulatedSerialLines final : public SerialLines {
+    Q_OBJECT
+public:
+    // How often the box is read while a port is open.
+    static constexpr int pollMs = 1;
+
+    enum class Reader { Thread, Manual };
+
+    explicit SimulatedSerialLines(const TickClock& clock, Reader reader = Reader::Thread,
+                                  QObject* parent = nullptr);
+    // Stops reading; what is still queued is dropped, as nobody may be listening any more.
+    ~SimulatedSerialLines() override;
+
+    // Puts a different machine behind the next ports opened (benchmarks drive chosen rates).
+    void setMachine(std::optional<SensorBox::Machine> machine) { machine_ = std::move(machine); }
+
+    bool open(int commPort, SerialError* error) override;
+    void close() override;
+    bool isOpen() const override { return box_ != nullptr; }
+    int commPort() const override { return commPort_; }
+    LineLevels levels() const override { return levels_; }
+    CaptureMode captureMode() const override { return CaptureMode::Simulated; }
+
+    // Reader::Manual: reads the box now and delivers the edges since the last reading.
+    void poll();
+
+    // Tick-clock times of the opening reading and of the latest one (for accounting in benches).
+    std::int64_t openedAtMs() const { return openedAt_; }
+    std::int64_t lastReadingMs() const { return lastReading_.load(); }
+    // The box of the open port, or null.
+    const SensorBox* box() const { return box_.get(); }
+
+private:
+    void read(); // the box into the queue
+    void stopReader();
+    void deliverEdge(const LineEvent& event);
+
+    const TickClock& clock_;
+    const Reader reader_;
+    std::optional<SensorBox::Machine> machine_;
+    std::unique_ptr<SensorBox> box_;
+    EdgeBook book_;
+    EdgeQueue queue_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    int commPort_ = 0;
+    LineLevels levels_;
+    std::int64_t openedAt_ = 0;
+    std::atomic<std::int64_t> lastReading_{0};
+};
+
+class SimulatedSerialLinesProvider final : public SerialLinesProvider {
+public:
+    explicit SimulatedSerialLinesProvider(const TickClock& clock) : clock_(clock) {}
+    std::unique_ptr<SerialLines> create() override;
+    QString devicePath(int commPort) const override;
+
+private:
+    const TickClock& clock_;
+};
+
+} // namespace diagnostika

@@ -1,0 +1,275 @@
+// The Linux serial backend on a pseudo-terminal: a tty whose driver has neither the change
+// counters nor the wait, so it runs in the polling fallback. Real UARTs and USB adapters are
+// covered by the rig tests.
+#include "platform/linux/linuxseriallines.h"
+#include "support/fakeclock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace diagnostika;
+
+namespace {
+
+class Pty {
+public:
+    Pty()
+    {
+        char name[256] = {};
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) == 0)
+            path_ = QString::fromLocal8Bit(name);
+    }
+    ~Pty()
+    {
+        closeMaster();
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    void closeMaster()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+    QString path() const { return path_; }
+    int slave() const { return slave_; }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    QString path_;
+};
+
+class LinuxSerialOnPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(pty.path().isEmpty()) << "no pseudo-terminal";
+        ASSERT_TRUE(lockDir.isValid());
+        options.comDevices[2] = pty.path();
+        options.comDevices[3] = QStringLiteral("/dev/null");
+        options.comDevices[1] = lockDir.path() + QStringLiteral("/no-such-tty");
+        options.lockDirectories = {lockDir.path()};
+        options.recheckMs = 20;
+    }
+
+    QString lockPath() const
+    {
+        QString name = pty.path().mid(5);
+        name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        return lockDir.path() + QStringLiteral("/LCK..") + name;
+    }
+
+    void writeLock(const QByteArray& content)
+    {
+        QFile f(lockPath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+
+    Pty pty;
+    QTemporaryDir lockDir;
+    test::FakeClock clock{1000};
+    LinuxSerialOptions options;
+};
+
+TEST_F(LinuxSerialOnPty, OpensWithClocalExclusiveAndALockThenReleasesAll)
+{
+    LinuxSerialLines lines(clock, options);
+    SerialError error;
+    ASSERT_TRUE(lines.open(2, &error)) << error.reason.toStdString();
+    EXPECT_TRUE(lines.isOpen());
+    EXPECT_EQ(lines.commPort(), 2);
+    EXPECT_EQ(lines.device(), pty.path());
+
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &tio), 0);
+    EXPECT_TRUE(tio.c_cflag & CLOCAL) << "a falling CD would hang the port up";
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+
+    EXPECT_EQ(lines.lockFilePath(), lockPath());
+    QFile lock(lockPath());
+    ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
+    EXPECT_EQ(lock.readLine().trimmed().toLong(), static_cast<long>(::getpid()));
+    lock.close();
+
+    lines.close();
+    EXPECT_FALSE(lines.isOpen());
+    EXPECT_FALSE(QFile::exists(lockPath()));
+    ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+}
+
+TEST_F(LinuxSerialOnPty, ADriverWithoutWaitOrCountersIsPolled)
+{
+    LinuxSerialLines lines(clock, options);
+    ASSERT_TRUE(lines.open(2, nullptr));
+    // The wait is tried first and given up on its first refusal; then the levels are polled.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return lines.wakeCount() >= 5; }, 5000));
+    EXPECT_FALSE(lines.usesDriverWait());
+    EXPECT_EQ(lines.captureMode(), CaptureMode::Polled);
+
+    const auto begin = std::chrono::steady_clock::now();
+    lines.close();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(took, std::chrono::milliseconds(100));
+}
+
+TEST_F(LinuxSerialOnPty, ASecondOpenerMeetsTheLockAsInUse)
+{
+    LinuxSerialLines first(clock, options);
+    ASSERT_TRUE(first.open(2, nullptr));
+    LinuxSerialLines second(clock, options);
+    SerialError error;
+    EXPECT_FALSE(second.open(2, &error));
+    EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+    EXPECT_EQ(error.commPort, 2);
+    EXPECT_EQ(error.device, pty.path());
+    EXPECT_TRUE(error.reason.contains(QString::number(::getpid()))) << error.reason.toStdString();
+    EXPECT_FALSE(second.isOpen());
+    // The failed opener must not have taken the first one's lock away.
+    EXPECT_TRUE(QFile::exists(lockPath()));
+    first.close();
+    EXPECT_TRUE(second.open(2, nullptr));
+}
+
+TEST_F(LinuxSerialOnPty, ALockOfAnotherRunningProgramIsHeld)
+{
+    // A child that lives until we let it go stands for the other program.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c;
+        ::close(fds[1]);
+        while (::read(fds[0], &c, 1) < 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    writeLock(QByteArray::number(child).rightJustified(10, ' ') + '\n');
+
+    LinuxSerialLines lines(clock, options);
+    SerialError error;
+    EXPECT_FALSE(lines.open(2, &error));
+    EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+    EXPECT_TRUE(QFile::exists(lockPath()));
+
+    ::close(fds[1]);
+    ::waitpid(child, nullptr, 0);
+    // Now its PID is gone: the lock is stale and taken over.
+    EXPECT_TRUE(lines.open(2, &error)) << error.reason.toStdString();
+}
+
+TEST_F(LinuxSerialOnPty, StaleLocksAreTakenOver)
+{
+    struct Case {
+        const char* what;
+        QByteArray content;
+    };
+    const Case cases[] = {
+        {"ten-column PID of no process", "  99999999\n"},
+        {"plain PID of no process", "99999999\nsomeprogram\nhost\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeLock(c.content);
+        LinuxSerialLines lines(clock, options);
+        SerialError error;
+        EXPECT_TRUE(lines.open(2, &error)) << error.reason.toStdString();
+        QFile lock(lockPath());
+        ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
+        EXPECT_EQ(lock.readLine().trimmed().toLong(), static_cast<long>(::getpid()));
+    }
+}
+
+TEST_F(LinuxSerialOnPty, AFreshEmptyLockMayBeBeingWrittenAndCountsAsHeld)
+{
+    writeLock("");
+    LinuxSerialLines lines(clock, options);
+    SerialError error;
+    EXPECT_FALSE(lines.open(2, &error));
+    EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+}
+
+TEST_F(LinuxSerialOnPty, FailuresOtherThanInUseKeepTheSystemsReason)
+{
+    struct Case {
+        int commPort;
+        int err;
+    };
+    for (const Case c : {Case{1, ENOENT}, Case{3, ENOTTY}}) {
+        SCOPED_TRACE(c.commPort);
+        LinuxSerialLines lines(clock, options);
+        SerialError error;
+        EXPECT_FALSE(lines.open(c.commPort, &error));
+        EXPECT_EQ(error.kind, SerialError::Kind::Other);
+        EXPECT_EQ(error.commPort, c.commPort);
+        EXPECT_EQ(error.device, options.comDevices[c.commPort]);
+        EXPECT_EQ(error.reason, QString::fromLocal8Bit(std::strerror(c.err)));
+        EXPECT_FALSE(lines.isOpen());
+        EXPECT_TRUE(QDir(lockDir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty())
+            << "a failed open left a lock behind";
+    }
+}
+
+TEST_F(LinuxSerialOnPty, AHungUpDeviceIsLostOnceAndClosed)
+{
+    LinuxSerialLines lines(clock, options);
+    QSignalSpy lost(&lines, &SerialLines::portLost);
+    ASSERT_TRUE(lines.open(2, nullptr));
+    pty.closeMaster(); // the other side goes away: the tty is hung up, as an unplugged adapter's
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lost.count() > 0; }, 5000));
+    ASSERT_EQ(lost.count(), 1);
+    const auto error = lost.at(0).at(0).value<SerialError>();
+    EXPECT_EQ(error.kind, SerialError::Kind::Gone);
+    EXPECT_EQ(error.commPort, 2);
+    EXPECT_EQ(error.device, pty.path());
+    EXPECT_FALSE(error.reason.isEmpty());
+    EXPECT_FALSE(lines.isOpen());
+    EXPECT_FALSE(QFile::exists(lockPath()));
+    lines.close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lost.count(), 1);
+}
+
+TEST(LinuxSerialDevices, ComPortsMapToTheUartsUnlessOverridden)
+{
+    test::FakeClock clock;
+    LinuxSerialOptions options;
+    options.comDevices[2] = QStringLiteral("/dev/ttyUSB0");
+    LinuxSerialLinesProvider provider(clock, options);
+    EXPECT_EQ(provider.devicePath(1), QStringLiteral("/dev/ttyS0"));
+    EXPECT_EQ(provider.devicePath(2), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(provider.devicePath(3), QStringLiteral("/dev/ttyS2"));
+}
+
+TEST(SerialPortLockNames, FollowTheDeviceNameWithSlashesReplaced)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    SerialPortLock lock({dir.path() + QStringLiteral("/missing"), dir.path()});
+    EXPECT_EQ(lock.lockPathFor(QStringLiteral("/dev/ttyUSB0")), dir.path() + "/LCK..ttyUSB0");
+    EXPECT_EQ(lock.lockPathFor(QStringLiteral("/dev/pts/3")), dir.path() + "/LCK..pts_3");
+    SerialPortLock none({dir.path() + QStringLiteral("/missing")});
+    EXPECT_TRUE(none.lockPathFor(QStringLiteral("/dev/ttyS0")).isEmpty());
+    EXPECT_EQ(none.acquire(QStringLiteral("/dev/ttyS0")), SerialPortLock::Result::NoPlace);
+}
+
+} // namespace

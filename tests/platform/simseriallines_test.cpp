@@ -1,0 +1,208 @@
+#include "platform/sim/simseriallines.h"
+#include "support/fakeclock.h"
+
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace diagnostika;
+
+namespace {
+
+TEST(SensorBox, ChangeCountsMatchASensorFollowedStepByStep)
+{
+    for (const double duty : {0.5, 0.25, 0.9}) {
+        SCOPED_TRACE(duty);
+        // Walk the position in small steps and count the level changes seen.
+        std::int64_t seen = 0;
+        bool level = true; // active at position 0
+        for (int step = 1; step <= 20000; ++step) {
+            const double p = step * 0.001 + 0.0004;
+            const bool now = p - std::floor(p) < duty;
+            if (now != level)
+                ++seen;
+            level = now;
+            if (step % 997 == 0) {
+                ASSERT_EQ(SensorBox::changesUpTo(p, duty) - SensorBox::changesUpTo(0, duty), seen)
+                    << "at " << p;
+            }
+        }
+    }
+}
+
+TEST(SensorBox, EveryPortTurnsAtAFewHundredWithASlowDrift)
+{
+    for (int com = 1; com <= 3; ++com) {
+        SCOPED_TRACE(com);
+        const SensorBox box(com);
+        double low = 1e9, high = 0;
+        for (std::int64_t ms = 0; ms < 300'000; ms += 500) {
+            const double n = box.speedAt(ms);
+            low = std::min(low, n);
+            high = std::max(high, n);
+            // Levels agree with the counters' parity, as a UART's do.
+            const LineSample s = box.sampleAt(ms);
+            for (int line = 0; line < lineCount; ++line) {
+                const double start = box.sensor(line).phase;
+                const bool activeAtStart = start - std::floor(start) < box.sensor(line).duty;
+                EXPECT_EQ(s.levels[line], activeAtStart == ((*s.counts)[line] % 2 == 0));
+            }
+        }
+        EXPECT_GE(low, 200.0);
+        EXPECT_LE(high, 1000.0);
+        EXPECT_GT(high - low, 0.1 * low) << "the speed should drift";
+        // Slowly: within one second it changes by no more than a few per cent.
+        EXPECT_LT(std::abs(box.speedAt(61'000) - box.speedAt(60'000)), 0.03 * box.speedAt(60'000));
+    }
+}
+
+struct Tally {
+    int edges[6] = {};
+    int pulses[6] = {};
+    bool level[6] = {};
+    bool alternates = true;
+    std::int64_t lastStamp = 0;
+    bool stampsInOrder = true;
+    void add(const LineEvent& e)
+    {
+        if (edges[e.commEvent] > 0 && level[e.commEvent] == e.level)
+            alternates = false;
+        if (e.stampMs < lastStamp)
+            stampsInOrder = false;
+        lastStamp = e.stampMs;
+        level[e.commEvent] = e.level;
+        ++edges[e.commEvent];
+        if (!e.level)
+            ++pulses[e.commEvent];
+    }
+};
+
+class SimulatedPort : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QObject::connect(&lines, &SerialLines::lineChanged, [this](LineEvent e) { tally.add(e); });
+    }
+    // Runs the port for `ms` of simulated time, read every `everyMs`.
+    void run(std::int64_t ms, std::int64_t everyMs)
+    {
+        for (std::int64_t t = 0; t < ms; t += everyMs) {
+            clock.advance(everyMs);
+            lines.poll();
+        }
+    }
+    test::FakeClock clock{5'000'000};
+    SimulatedSerialLines lines{clock, SimulatedSerialLines::Reader::Manual};
+    Tally tally;
+};
+
+TEST_F(SimulatedPort, SpeedPulsesFollowTheShaftAndEveryLineMoves)
+{
+    ASSERT_TRUE(lines.open(1, nullptr));
+    EXPECT_EQ(lines.captureMode(), CaptureMode::Simulated);
+    const SensorBox box(1);
+    const double revolutions = box.revolutionsAt(clock.milliseconds() + 60'000) -
+                               box.revolutionsAt(clock.milliseconds());
+    run(60'000, 2);
+    EXPECT_NEAR(tally.pulses[comEvCTS], revolutions * 4, 1.0);
+    EXPECT_NEAR(tally.pulses[comEvDSR], revolutions * 0.5, 1.0);
+    EXPECT_NEAR(tally.pulses[comEvCD], revolutions * 0.6, 1.0);
+    EXPECT_GT(tally.pulses[comEvCD], 60) << "the angle should move visibly";
+    EXPECT_TRUE(tally.alternates);
+    EXPECT_TRUE(tally.stampsInOrder);
+    // Stamped when read: the edges carry reading times, within the last reading period.
+    EXPECT_LE(tally.lastStamp, clock.milliseconds());
+    EXPECT_GT(tally.lastStamp, clock.milliseconds() - 2000);
+    EXPECT_EQ(tally.lastStamp % 2, 0);
+}
+
+TEST_F(SimulatedPort, AStalledReaderGetsEveryEdgeLate)
+{
+    ASSERT_TRUE(lines.open(2, nullptr));
+    SimulatedSerialLines steady(clock, SimulatedSerialLines::Reader::Manual);
+    Tally steadyTally;
+    QObject::connect(&steady, &SerialLines::lineChanged, [&](LineEvent e) { steadyTally.add(e); });
+    ASSERT_TRUE(steady.open(2, nullptr));
+    // One reader every 2 ms, the other only once after 10 s, as behind a busy UI thread.
+    for (int i = 0; i < 5000; ++i) {
+        clock.advance(2);
+        steady.poll();
+    }
+    lines.poll();
+    for (int c : {comEvCTS, comEvDSR, comEvCD}) {
+        EXPECT_EQ(tally.edges[c], steadyTally.edges[c]) << c;
+        EXPECT_EQ(tally.level[c], steadyTally.level[c]) << c;
+    }
+    EXPECT_GT(tally.pulses[comEvCTS], 200);
+    EXPECT_TRUE(tally.alternates);
+}
+
+TEST_F(SimulatedPort, OnlyComOneToThreeOpenAndAClosedPortIsSilent)
+{
+    SerialError error;
+    EXPECT_FALSE(lines.open(4, &error));
+    EXPECT_EQ(error.kind, SerialError::Kind::Other);
+    EXPECT_EQ(error.commPort, 4);
+    EXPECT_FALSE(lines.isOpen());
+
+    ASSERT_TRUE(lines.open(3, nullptr));
+    run(1000, 2);
+    lines.close();
+    EXPECT_FALSE(lines.isOpen());
+    EXPECT_FALSE(lines.levels().cts || lines.levels().dsr || lines.levels().cd);
+    const int before = tally.edges[comEvCTS];
+    run(5000, 2);
+    EXPECT_EQ(tally.edges[comEvCTS], before);
+}
+
+TEST_F(SimulatedPort, EdgesUpToTheCloseAreDelivered)
+{
+    ASSERT_TRUE(lines.open(1, nullptr));
+    SimulatedSerialLines reference(clock, SimulatedSerialLines::Reader::Manual);
+    Tally referenceTally;
+    QObject::connect(&reference, &SerialLines::lineChanged,
+                     [&](LineEvent e) { referenceTally.add(e); });
+    ASSERT_TRUE(reference.open(1, nullptr));
+    clock.advance(3000);
+    reference.poll();
+    lines.close(); // no poll since the open: the close must read the box one last time
+    EXPECT_GT(tally.edges[comEvCTS], 0);
+    EXPECT_EQ(tally.edges[comEvCTS], referenceTally.edges[comEvCTS]);
+}
+
+TEST(SimulatedPortOnItsThread, DeliversQueuedEdgesOnTheOwnersThreadAndAllByTheClose)
+{
+    test::FakeClock clock{7'000'000};
+    SimulatedSerialLines lines(clock); // reads on its own thread
+    Tally tally;
+    bool onOwnerThread = true;
+    QObject::connect(&lines, &SerialLines::lineChanged, [&](LineEvent e) {
+        onOwnerThread = onOwnerThread && QThread::currentThread() == lines.thread();
+        tally.add(e);
+    });
+    // A fast machine, so that a few simulated seconds make many edges on every line.
+    auto machine = SensorBox::machineFor(1);
+    machine.meanSpeed = 6000;
+    lines.setMachine(machine);
+    ASSERT_TRUE(lines.open(1, nullptr));
+    clock.advance(5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tally.edges[comEvCTS] > 0; }, 5000));
+    clock.advance(5000);
+    lines.close();
+    EXPECT_TRUE(onOwnerThread);
+    EXPECT_TRUE(tally.alternates);
+    const SensorBox box(machine);
+    const LineSample first = box.sampleAt(lines.openedAtMs());
+    const LineSample last = box.sampleAt(lines.lastReadingMs());
+    EXPECT_EQ(lines.lastReadingMs(), clock.milliseconds());
+    for (int line = 0; line < lineCount; ++line)
+        EXPECT_EQ(static_cast<std::uint32_t>(tally.edges[commEventOf(line)]),
+                  (*last.counts)[line] - (*first.counts)[line])
+            << "line " << line;
+    EXPECT_GT(tally.pulses[comEvCTS], 3000);
+}
+
+} // namespace
