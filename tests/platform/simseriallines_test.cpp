@@ -59,6 +59,26 @@ TEST(SensorBox, EveryPortTurnsAtAFewHundredWithASlowDrift)
     }
 }
 
+TEST(SensorBox, MeanSpeedIsWhatTheShaftTurnedOverTheInterval)
+{
+    const SensorBox box(2);
+    const SensorBox::Machine m = SensorBox::machineFor(2);
+    const auto period = static_cast<std::int64_t>(m.periodMs);
+    // Over whole drift periods the swing cancels out, wherever they start.
+    for (const std::int64_t from : {std::int64_t{0}, std::int64_t{12'345}, std::int64_t{4'000'000}})
+        EXPECT_NEAR(box.meanSpeedBetween(from, from + 2 * period), m.meanSpeed, 1e-6) << from;
+    // Over one second it lies between the speeds at its ends, near the middle one, and agrees
+    // with the revolutions the sensors count.
+    for (std::int64_t from = 0; from < period; from += period / 7) {
+        const double mean = box.meanSpeedBetween(from, from + 1000);
+        EXPECT_GE(mean, std::min(box.speedAt(from), box.speedAt(from + 1000)) - 1e-9);
+        EXPECT_LE(mean, std::max(box.speedAt(from), box.speedAt(from + 1000)) + 1e-9);
+        EXPECT_NEAR(mean, box.speedAt(from + 500), 0.05);
+        EXPECT_NEAR(mean / 60.0, box.revolutionsAt(from + 1000) - box.revolutionsAt(from), 1e-9);
+    }
+    EXPECT_DOUBLE_EQ(box.meanSpeedBetween(777, 777), box.speedAt(777));
+}
+
 struct Tally {
     int edges[6] = {};
     int pulses[6] = {};

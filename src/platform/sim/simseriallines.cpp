@@ -35,6 +35,14 @@ double SensorBox::revolutionsAt(std::int64_t ms) const
     return (m_.meanSpeed * t + m_.swing * (1.0 - std::cos(w * t)) / w) / 60'000.0;
 }
 
+double SensorBox::meanSpeedBetween(std::int64_t fromMs, std::int64_t toMs) const
+{
+    if (toMs == fromMs)
+        return speedAt(fromMs);
+    return (revolutionsAt(toMs) - revolutionsAt(fromMs)) * 60'000.0 /
+           static_cast<double>(toMs - fromMs);
+}
+
 std::int64_t SensorBox::changesUpTo(double p, double duty)
 {
     // Rises at every whole position, falls `duty` later; the sensor is active at position 0.

@@ -45,6 +45,9 @@ public:
     // Shaft speed in min^-1, and revolutions turned since time 0, at `ms` on the tick clock.
     double speedAt(std::int64_t ms) const;
     double revolutionsAt(std::int64_t ms) const;
+    // The shaft's true mean speed in min^-1 over [fromMs, toMs]: what an ideal counter over that
+    // interval would show. The speed at `fromMs` when the interval is empty.
+    double meanSpeedBetween(std::int64_t fromMs, std::int64_t toMs) const;
     // The lines' change counters (counted from time 0) and levels at `ms`.
     LineSample sampleAt(std::int64_t ms) const;
 
