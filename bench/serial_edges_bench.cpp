@@ -8,6 +8,7 @@
 //
 // The window's handler is not part of this path; whatever it costs comes on top.
 
+#include "benchsupport.h"
 #include "platform/sim/simseriallines.h"
 #include "platform/tickclock.h"
 
@@ -21,15 +22,9 @@
 #include <thread>
 
 using namespace diagnostika;
+using bench::cpuSeconds;
 
 namespace {
-
-double cpuSeconds()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 struct Result {
     double edgesPerSecond = 0;

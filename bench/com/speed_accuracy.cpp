@@ -7,6 +7,7 @@
 //
 // Prints per-interval figures and a summary over 25 intervals of 1 s. Runs about 30 s.
 
+#include "benchsupport.h"
 #include "com/form2.h"
 #include "common/numbertext.h"
 #include "platform/sim/simseriallines.h"
@@ -24,23 +25,9 @@
 #include <vector>
 
 using namespace diagnostika;
+using bench::pick;
 
 namespace {
-
-void pick(QWidget* client, const char* list, const char* item)
-{
-    auto* combo = client->findChild<QComboBox*>(QString::fromLatin1(list));
-    const int index = combo->findText(QString::fromLatin1(item));
-    combo->setCurrentIndex(index);
-    Q_EMIT combo->activated(index);
-}
-
-// Pulses (falls to inactive) a line made between two readings of the box.
-std::int64_t pulsesBetween(const LineSample& from, const LineSample& to, int line)
-{
-    const std::int64_t changes = (*to.counts)[line] - (*from.counts)[line];
-    return (changes + (from.levels[line] ? 1 : 0) - (to.levels[line] ? 1 : 0)) / 2;
-}
 
 struct Interval {
     std::int64_t fromMs, toMs;
@@ -103,7 +90,7 @@ int main(int argc, char** argv)
                                      ? 0.0
                                      : readNumber(text, QLocale()).value_or(std::nan(""));
             seen.push_back({previous, now, shown, box.meanSpeedBetween(previous, now), counted,
-                            pulsesBetween(box.sampleAt(previous), box.sampleAt(now), lineCTS)});
+                            box.pulsesBetween(previous, now, lineCTS)});
         }
         previous = now;
         if (static_cast<int>(seen.size()) == intervals)

@@ -7,6 +7,7 @@
 // from the nominal period, over 25 periods each, and for comparison the 100 ms period when the
 // period is assigned again on every tick. Runs about 30 s.
 
+#include "benchsupport.h"
 #include "com/form2.h"
 #include "platform/tickclock.h"
 #include "support/fakeserial.h"
@@ -23,16 +24,9 @@
 #include <vector>
 
 using namespace diagnostika;
+using bench::pick;
 
 namespace {
-
-void pick(QWidget* client, const char* list, const char* item)
-{
-    auto* combo = client->findChild<QComboBox*>(QString::fromLatin1(list));
-    const int index = combo->findText(QString::fromLatin1(item));
-    combo->setCurrentIndex(index);
-    Q_EMIT combo->activated(index);
-}
 
 struct Result {
     double meanAbsMs;

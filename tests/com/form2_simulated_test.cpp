@@ -32,14 +32,6 @@ namespace {
 
 using test::control;
 
-// Pulses (falls to inactive) a line made between two readings of the box: its changes alternate,
-// so the falls are half of them, corrected by where the line started and ended.
-std::int64_t pulsesBetween(const LineSample& from, const LineSample& to, int line)
-{
-    const std::int64_t changes = (*to.counts)[line] - (*from.counts)[line];
-    return (changes + (from.levels[line] ? 1 : 0) - (to.levels[line] ? 1 : 0)) / 2;
-}
-
 class Form2Simulated : public ::testing::Test {
 protected:
     void SetUp() override
@@ -145,7 +137,6 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     const double v1 = number("rychlost");
     const std::int64_t t2 = tickAt(t1 + 1000);
     form.Timer2_Timer();
-    const LineSample atT2 = box.sampleAt(t2);
 
     // The speed of each second is the shaft's within two pulses' worth (one for counting whole
     // pulses, one for the edges at the boundaries), and the readouts derived from it agree.
@@ -164,7 +155,7 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     // The displacement acceleration: the DSR pulses since the port opened, over 25.
     EXPECT_NEAR(number("zrych") * 25,
                 static_cast<double>(
-                    pulsesBetween(box.sampleAt(lines->openedAtMs()), atT2, lineDSR)),
+                    box.pulsesBetween(lines->openedAtMs(), t2, lineDSR)),
                 1.0);
     EXPECT_GT(number("zrych"), 0.0);
 
@@ -211,10 +202,10 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     // Closing hands over the last edges: the window has then counted every displacement and angle
     // pulse the shaft made while the port was open, and shows them.
     lines->close();
-    const LineSample first = box.sampleAt(lines->openedAtMs());
-    const LineSample last = box.sampleAt(lines->lastReadingMs());
-    EXPECT_EQ(form.impulzyposuvu, pulsesBetween(first, last, lineDSR));
-    EXPECT_EQ(form.impulzyuhla, pulsesBetween(first, last, lineCD));
+    const std::int64_t first = lines->openedAtMs();
+    const std::int64_t last = lines->lastReadingMs();
+    EXPECT_EQ(form.impulzyposuvu, box.pulsesBetween(first, last, lineDSR));
+    EXPECT_EQ(form.impulzyuhla, box.pulsesBetween(first, last, lineCD));
     EXPECT_GE(form.impulzyuhla, 3);
     EXPECT_NEAR(number("posuvx"), 0.01 * static_cast<double>(form.impulzyposuvu), 1e-9);
     EXPECT_DOUBLE_EQ(number("pootocenie"), 2.0 * static_cast<double>(form.impulzyuhla));

@@ -79,6 +79,25 @@ TEST(SensorBox, MeanSpeedIsWhatTheShaftTurnedOverTheInterval)
     EXPECT_DOUBLE_EQ(box.meanSpeedBetween(777, 777), box.speedAt(777));
 }
 
+TEST(SensorBox, PulsesBetweenTwoMomentsFollowTheRevolutions)
+{
+    const SensorBox box(1);
+    for (int line = 0; line < lineCount; ++line) {
+        const double perRevolution = box.sensor(line).pulsesPerRevolution;
+        for (const std::int64_t from : {std::int64_t{0}, std::int64_t{3'333}, std::int64_t{90'001}}) {
+            const double expected = (box.revolutionsAt(from + 10'000) - box.revolutionsAt(from)) *
+                                    perRevolution;
+            EXPECT_NEAR(static_cast<double>(box.pulsesBetween(from, from + 10'000, line)), expected,
+                        1.0)
+                << line << " from " << from;
+            // Split anywhere, the parts add up to the whole.
+            EXPECT_EQ(box.pulsesBetween(from, from + 4'321, line) +
+                          box.pulsesBetween(from + 4'321, from + 10'000, line),
+                      box.pulsesBetween(from, from + 10'000, line));
+        }
+    }
+}
+
 struct Tally {
     int edges[6] = {};
     int pulses[6] = {};

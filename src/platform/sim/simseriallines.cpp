@@ -67,6 +67,16 @@ LineSample SensorBox::sampleAt(std::int64_t ms) const
     return s;
 }
 
+std::int64_t SensorBox::pulsesBetween(std::int64_t fromMs, std::int64_t toMs, int line) const
+{
+    // The changes alternate, so the falls are half of them, corrected by where the line started
+    // and ended.
+    const LineSample from = sampleAt(fromMs);
+    const LineSample to = sampleAt(toMs);
+    const std::int64_t changes = static_cast<std::uint32_t>((*to.counts)[line] - (*from.counts)[line]);
+    return (changes + (from.levels[line] ? 1 : 0) - (to.levels[line] ? 1 : 0)) / 2;
+}
+
 SimulatedSerialLines::SimulatedSerialLines(const TickClock& clock, Reader reader,
                                            QObject* parent)
     : SerialLines(parent), clock_(clock), reader_(reader),

@@ -50,6 +50,9 @@ public:
     double meanSpeedBetween(std::int64_t fromMs, std::int64_t toMs) const;
     // The lines' change counters (counted from time 0) and levels at `ms`.
     LineSample sampleAt(std::int64_t ms) const;
+    // Pulses (changes to inactive) `line` made between two moments: what a window counting that
+    // line over the interval must have counted.
+    std::int64_t pulsesBetween(std::int64_t fromMs, std::int64_t toMs, int line) const;
 
     const Sensor& sensor(int line) const { return m_.sensors[line]; }
 
