@@ -1,7 +1,6 @@
 // The main of every benchmark binary: a headless QApplication, so windows can be built and driven,
 // then Google Benchmark.
 #include <QApplication>
-
 #include <benchmark/benchmark.h>
 
 int main(int argc, char** argv)

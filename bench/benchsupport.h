@@ -1,10 +1,10 @@
 #pragma once
-// What the benchmark programs share: the process's CPU time, and picking a list entry as a user does.
+// What the benchmark programs share: the process's CPU time, and picking a list entry as a user
+// does.
 
 #include <QComboBox>
 #include <QString>
 #include <QWidget>
-
 #include <ctime>
 
 namespace diagnostika::bench {

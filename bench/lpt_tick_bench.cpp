@@ -12,9 +12,7 @@
 
 #include <QComboBox>
 #include <QMdiArea>
-
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <memory>
 
@@ -85,10 +83,10 @@ void BM_Form1Tick_Simulated(benchmark::State& state)
     OpenForm1 window(io);
     for (auto _ : state)
         window.form.Timer1_Timer();
-    state.counters["accesses/tick"] =
-        benchmark::Counter(static_cast<double>(io.accesses) / static_cast<double>(state.iterations()));
-    state.counters["ticks/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                   benchmark::Counter::kIsRate);
+    state.counters["accesses/tick"] = benchmark::Counter(static_cast<double>(io.accesses) /
+                                                         static_cast<double>(state.iterations()));
+    state.counters["ticks/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Form1Tick_Simulated);
 

@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -100,9 +99,9 @@ int main(int argc, char** argv)
                 "counted", "CPU", "worst delay", "order", "goal");
     for (const double rate : {1'000.0, 10'000.0, 50'000.0}) {
         const Result r = runAt(rate, seconds);
-        const double counted =
-            r.generated ? 100.0 * static_cast<double>(r.delivered) / static_cast<double>(r.generated)
-                        : 0.0;
+        const double counted = r.generated ? 100.0 * static_cast<double>(r.delivered) /
+                                                 static_cast<double>(r.generated)
+                                           : 0.0;
         std::printf("%10.0f %12llu %12llu %8.2f%% %7.1f%% %10lld ms %6s  100 %% counted\n",
                     r.edgesPerSecond, static_cast<unsigned long long>(r.generated),
                     static_cast<unsigned long long>(r.delivered), counted, r.cpuPercent,

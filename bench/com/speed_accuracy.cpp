@@ -1,9 +1,9 @@
 // How close the serial window's shown speed comes to the shaft's true speed. The window runs on the
-// simulated sensor box in real time, as with --simulate: the reader thread, the edge bookkeeping and
-// queue, Timer1 at "1s" with CTS as the speed input and 4 pulses per revolution, and the other two
-// timers doing their work. On every Timer1 tick the shown speed (read back from "otacky") is held
-// against the shaft's mean speed over the same interval, and the pulses the window counted against
-// those the sensor made.
+// simulated sensor box in real time, as with --simulate: the reader thread, the edge bookkeeping
+// and queue, Timer1 at "1s" with CTS as the speed input and 4 pulses per revolution, and the other
+// two timers doing their work. On every Timer1 tick the shown speed (read back from "otacky") is
+// held against the shaft's mean speed over the same interval, and the pulses the window counted
+// against those the sensor made.
 //
 // Prints per-interval figures and a summary over 25 intervals of 1 s. Runs about 30 s.
 
@@ -31,8 +31,8 @@ namespace {
 
 struct Interval {
     std::int64_t fromMs, toMs;
-    double shown;       // min^-1, as read back from the window
-    double truth;       // the shaft's mean speed over the interval
+    double shown;         // min^-1, as read back from the window
+    double truth;         // the shaft's mean speed over the interval
     std::int64_t counted; // CTS pulses the window counted
     std::int64_t made;    // CTS pulses the sensor made
 };
@@ -65,9 +65,12 @@ int main(int argc, char** argv)
         return 1;
     }
     const SensorBox box = *lines->box();
-    for (const auto& [list, item] : {std::pair{"vstup", "CTS"}, {"snimace", "4"},
-                                     {"vstupposuvu", "DSR"}, {"vstupuhla", "CD"},
-                                     {"vstupintervalu", "CTS"}, {"vstupfrekv", "CTS"},
+    for (const auto& [list, item] : {std::pair{"vstup", "CTS"},
+                                     {"snimace", "4"},
+                                     {"vstupposuvu", "DSR"},
+                                     {"vstupuhla", "CD"},
+                                     {"vstupintervalu", "CTS"},
+                                     {"vstupfrekv", "CTS"},
                                      {"interval", "1s"}})
         pick(client, list, item);
 
@@ -99,8 +102,8 @@ int main(int argc, char** argv)
     timer1->start(1000);
     loop.exec();
 
-    std::printf("%9s %9s %12s %12s %10s %8s %6s\n", "from ms", "length", "shown", "true",
-                "error", "counted", "made");
+    std::printf("%9s %9s %12s %12s %10s %8s %6s\n", "from ms", "length", "shown", "true", "error",
+                "counted", "made");
     double meanAbs = 0, worst = 0;
     std::int64_t counted = 0, made = 0;
     int within = 0;

@@ -17,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QMdiArea>
 #include <QTimer>
-
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -61,9 +60,13 @@ Result runAt(QMdiArea& area, double edgesPerSecond, int seconds)
         r.counted[lineCTS] += form.impulzycts;
         form.Timer1_Timer();
     });
-    for (const auto& [list, item] :
-         {std::pair{"vstup", "CTS"}, {"snimace", "4"}, {"interval", "1s"}, {"vstupposuvu", "DSR"},
-          {"vstupuhla", "CD"}, {"vstupintervalu", "CTS"}, {"vstupfrekv", "CTS"}})
+    for (const auto& [list, item] : {std::pair{"vstup", "CTS"},
+                                     {"snimace", "4"},
+                                     {"interval", "1s"},
+                                     {"vstupposuvu", "DSR"},
+                                     {"vstupuhla", "CD"},
+                                     {"vstupintervalu", "CTS"},
+                                     {"vstupfrekv", "CTS"}})
         pick(client, list, item);
 
     QTimer stall;

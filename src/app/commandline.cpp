@@ -2,7 +2,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace diagnostika {
@@ -38,11 +37,12 @@ struct Options {
                                   QStringLiteral("Save a PNG of the main window to <file> after "
                                                  "--after milliseconds, then quit."),
                                   QStringLiteral("file")};
-    QCommandLineOption gamePeriod{QStringLiteral("game-period"),
-                                  QStringLiteral("For demonstrations: once the game window is open, "
-                                                 "set its sampling period to <ms> (10 to 1000) "
-                                                 "with its scroll bar."),
-                                  QStringLiteral("ms")};
+    QCommandLineOption gamePeriod{
+        QStringLiteral("game-period"),
+        QStringLiteral("For demonstrations: once the game window is open, "
+                       "set its sampling period to <ms> (10 to 1000) "
+                       "with its scroll bar."),
+        QStringLiteral("ms")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot (default 3000)."),
                              QStringLiteral("ms"), QStringLiteral("3000")};
@@ -80,11 +80,12 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
             cl.backends.lptDevices[i + 1] = parser.value(o.lpt[i]);
     }
     if (parser.isSet(o.open)) {
-        for (const QString& name : parser.value(o.open).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        for (const QString& name :
+             parser.value(o.open).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString w = name.trimmed().toLower();
             if (!windowNames.contains(w)) {
-                *error = QStringLiteral("unknown window '%1' for --open (use com, lpt, game)")
-                             .arg(name);
+                *error =
+                    QStringLiteral("unknown window '%1' for --open (use com, lpt, game)").arg(name);
                 return std::nullopt;
             }
             cl.openWindows << w;

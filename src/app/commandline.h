@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 class QCoreApplication;
@@ -14,10 +13,11 @@ namespace diagnostika {
 
 struct CommandLine {
     BackendOptions backends;
-    QStringList openWindows;  // "com", "lpt", "game", opened in this order at start
-    QString screenshotPath;   // when set: save the main window there after `screenshotAfterMs`, quit
+    QStringList openWindows; // "com", "lpt", "game", opened in this order at start
+    QString screenshotPath;  // when set: save the main window there after `screenshotAfterMs`, quit
     int screenshotAfterMs = 3000;
-    int gamePeriodMs = 0; // when set: move the game window's period scroll bar there, as a user would
+    int gamePeriodMs =
+        0; // when set: move the game window's period scroll bar there, as a user would
 };
 
 // Parses the application's arguments. --help and --version print and exit, as does an error (with a

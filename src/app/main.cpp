@@ -1,13 +1,12 @@
 #include "commandline.h"
-#include "platform/backends.h"
 #include "game/form3.h"
+#include "platform/backends.h"
 #include "shell/mdiform1.h"
 
 #include <QApplication>
 #include <QMdiArea>
 #include <QScrollBar>
 #include <QTimer>
-
 #include <cstdio>
 
 using namespace diagnostika;
@@ -34,7 +33,8 @@ int main(int argc, char* argv[])
     }
     if (cl.gamePeriodMs > 0) {
         main.mnuZvlastItem_Click();
-        if (auto* scroll = main.form3().client()->findChild<QScrollBar*>(QStringLiteral("VScroll1")))
+        if (auto* scroll =
+                main.form3().client()->findChild<QScrollBar*>(QStringLiteral("VScroll1")))
             scroll->setValue(cl.gamePeriodMs);
     }
 

@@ -12,14 +12,14 @@ struct SystemColourRole {
 
 // Windows system colour numbers that have a Qt palette counterpart.
 constexpr SystemColourRole roles[] = {
-    {5, QPalette::Base},           // window background
-    {8, QPalette::Text},           // window text
-    {13, QPalette::Highlight},     // highlight
+    {5, QPalette::Base},       // window background
+    {8, QPalette::Text},       // window text
+    {13, QPalette::Highlight}, // highlight
     {14, QPalette::HighlightedText},
-    {15, QPalette::Button},        // button face
-    {16, QPalette::Dark},          // button shadow
-    {18, QPalette::ButtonText},    // button text
-    {20, QPalette::Light},         // button highlight
+    {15, QPalette::Button},     // button face
+    {16, QPalette::Dark},       // button shadow
+    {18, QPalette::ButtonText}, // button text
+    {20, QPalette::Light},      // button highlight
     {23, QPalette::ToolTipText},
     {24, QPalette::ToolTipBase},
 };

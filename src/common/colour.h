@@ -1,11 +1,10 @@
 #pragma once
-// Colour values as the windows give them: 0x00BBGGRR, blue in the high byte and red in the low byte.
-// A value with the top bit set, 0x80000000 + n, names system colour n, which follows the desktop's
-// palette.
+// Colour values as the windows give them: 0x00BBGGRR, blue in the high byte and red in the low
+// byte. A value with the top bit set, 0x80000000 + n, names system colour n, which follows the
+// desktop's palette.
 
 #include <QColor>
 #include <QPalette>
-
 #include <cstdint>
 
 namespace diagnostika {

@@ -1,8 +1,8 @@
 #pragma once
 // The lifecycle every measurement window shares. One object per window kind lives for the whole run
 // and keeps the window's state fields; its controls, timers and devices exist only while the window
-// is open. Opening builds fresh controls and runs the load handling again; closing destroys them and
-// leaves the state fields as they were.
+// is open. Opening builds fresh controls and runs the load handling again; closing destroys them
+// and leaves the state fields as they were.
 
 #include <QMdiSubWindow>
 #include <QObject>
@@ -20,7 +20,8 @@ class MeasurementForm : public QObject {
 public:
     ~MeasurementForm() override;
 
-    // Opens the window in `area`, or, if it is open already, brings it to the front and activates it.
+    // Opens the window in `area`, or, if it is open already, brings it to the front and activates
+    // it.
     void show(QMdiArea* area);
     // Closes the window if it is open; the state fields stay.
     void close();

@@ -1,7 +1,6 @@
 #include "messages.h"
 
 #include <QMessageBox>
-
 #include <utility>
 
 namespace diagnostika {

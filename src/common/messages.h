@@ -3,7 +3,6 @@
 // so tests can record them instead of blocking on a modal loop.
 
 #include <QString>
-
 #include <functional>
 
 class QWidget;

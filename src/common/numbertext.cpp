@@ -68,8 +68,7 @@ QString generalNumber(double value, const QLocale& locale)
         if (digits.size() > 1)
             mantissa += sep + QString::fromLatin1(digits.substr(1));
         const QString e = QString::number(std::abs(exp10)).rightJustified(2, QLatin1Char('0'));
-        return withSign(d.negative,
-                        mantissa + QLatin1String(exp10 < 0 ? "E-" : "E+") + e);
+        return withSign(d.negative, mantissa + QLatin1String(exp10 < 0 ? "E-" : "E+") + e);
     }
 
     QString body;
@@ -108,8 +107,7 @@ QString patternNumber(double value, QStringView pattern, const QLocale& locale)
             std::string kept;
             for (int k = 0; k < keep; ++k)
                 kept.push_back(k < static_cast<int>(d.digits.size()) ? d.digits[k] : '0');
-            const bool roundUp =
-                keep < static_cast<int>(d.digits.size()) && d.digits[keep] >= '5';
+            const bool roundUp = keep < static_cast<int>(d.digits.size()) && d.digits[keep] >= '5';
             if (roundUp) {
                 int k = static_cast<int>(kept.size()) - 1;
                 while (k >= 0 && kept[k] == '9')

@@ -1,13 +1,12 @@
 #pragma once
 // Every conversion between numbers and the texts a user reads or types.
 //
-// The locale is always passed in: the program uses the system locale, tests pin one. Outputs use the
-// locale's decimal separator and never group thousands.
+// The locale is always passed in: the program uses the system locale, tests pin one. Outputs use
+// the locale's decimal separator and never group thousands.
 
 #include <QLocale>
 #include <QString>
 #include <QStringView>
-
 #include <cstdint>
 #include <optional>
 
@@ -20,18 +19,19 @@ namespace diagnostika {
 QString generalNumber(double value, const QLocale& locale);
 
 // A digit pattern made of '#' with at most one '.', such as "##.##", "#.#" or "##". The value is
-// first taken to 15 significant digits, then rounded to the pattern's decimals with halves away from
-// zero. The integer part is written without leading zeros (nothing for 0); a pattern with decimals
-// always writes the separator, then the decimals without trailing zeros. So 150 under "##.##" is
-// "150," and 0 is "," with a decimal comma; 0 under "##" is the empty text. A pattern that is not
+// first taken to 15 significant digits, then rounded to the pattern's decimals with halves away
+// from zero. The integer part is written without leading zeros (nothing for 0); a pattern with
+// decimals always writes the separator, then the decimals without trailing zeros. So 150 under
+// "##.##" is "150," and 0 is "," with a decimal comma; 0 under "##" is the empty text. A pattern
+// that is not
 // '#' and '.' is treated as having no decimals.
 QString patternNumber(double value, QStringView pattern, const QLocale& locale);
 
 // Plain decimal digits with a leading "-" when negative.
 QString integerText(std::int64_t value);
 
-// Round to the nearest integer with halves to even, as where a number is stored in an integer field.
-// Values beyond the int64 range saturate; NaN gives 0.
+// Round to the nearest integer with halves to even, as where a number is stored in an integer
+// field. Values beyond the int64 range saturate; NaN gives 0.
 std::int64_t roundHalfEven(double value);
 
 // Reads a number typed by the user, by the locale's rules: blanks around it are ignored, a leading

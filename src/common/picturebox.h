@@ -1,15 +1,14 @@
 #pragma once
 // A picture box: a drawing area addressed in twips, with y growing downwards from the top-left
 // corner of its inner area. Drawing is kept as a list of segments and repainted from it, so a
-// covered window keeps its traces and lines stay sharp at any device pixel ratio. Clearing drops the
-// segments only: child widgets and reference lines (`LineElement`) stay.
+// covered window keeps its traces and lines stay sharp at any device pixel ratio. Clearing drops
+// the segments only: child widgets and reference lines (`LineElement`) stay.
 
 #include "colour.h"
 
 #include <QFrame>
 #include <QObject>
 #include <QPointF>
-
 #include <vector>
 
 namespace diagnostika {
@@ -27,8 +26,7 @@ struct Segment {
 class LineElement : public QObject {
     Q_OBJECT
 public:
-    LineElement(const QString& name, QPointF from, QPointF to, ColourValue colour,
-                QObject* parent);
+    LineElement(const QString& name, QPointF from, QPointF to, ColourValue colour, QObject* parent);
 
     QPointF from() const { return from_; }
     QPointF to() const { return to_; }

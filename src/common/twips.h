@@ -6,7 +6,6 @@
 #include <QPointF>
 #include <QRect>
 #include <QSize>
-
 #include <cmath>
 
 namespace diagnostika {

@@ -37,9 +37,11 @@ void Form3::buildControls(QWidget* client)
 
     QGroupBox* frame1 = makeFrame(client, QStringLiteral("Frame1"),
                                   QStringLiteral("Game port - vstupné úrovne"), 120, 0, 3255, 1575);
-    makeLabel(frame1, QStringLiteral("Label1"), QStringLiteral("Joystick A1:"), 120, 360, 1215, 255);
+    makeLabel(frame1, QStringLiteral("Label1"), QStringLiteral("Joystick A1:"), 120, 360, 1215,
+              255);
     makeLabel(frame1, QStringLiteral("Label2"), QStringLiteral("JoystickA2:"), 120, 720, 1455, 255);
-    makeLabel(frame1, QStringLiteral("Label3"), QStringLiteral("JoystickB1:"), 120, 1080, 1095, 255);
+    makeLabel(frame1, QStringLiteral("Label3"), QStringLiteral("JoystickB1:"), 120, 1080, 1095,
+              255);
     joy1_ = makeReadout(frame1, QStringLiteral("joy1"), readoutYellow, 1800, 360, 1215, 255);
     joy2_ = makeReadout(frame1, QStringLiteral("joy2"), readoutYellow, 1800, 720, 1215, 255);
     joy3_ = makeReadout(frame1, QStringLiteral("joy3"), readoutYellow, 1800, 1080, 1215, 255);
@@ -101,9 +103,8 @@ void Form3::Timer1_Timer()
         std::int16_t& x;
         double& y;
     };
-    const Trace traces[3] = {{joypos.wXpos, xjoy1, yjoy1},
-                             {joypos.wYpos, xjoy2, yjoy2},
-                             {joypos.wZpos, xjoy3, yjoy3}};
+    const Trace traces[3] = {
+        {joypos.wXpos, xjoy1, yjoy1}, {joypos.wYpos, xjoy2, yjoy2}, {joypos.wZpos, xjoy3, yjoy3}};
     for (int i = 0; i < 3; ++i) {
         const Trace& t = traces[i];
         const double y = t.reading / 48.0;

@@ -6,7 +6,6 @@
 #include "platform/portio.h"
 
 #include <QStringView>
-
 #include <cstdint>
 
 namespace diagnostika {

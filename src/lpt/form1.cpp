@@ -1,11 +1,10 @@
 #include "form1.h"
 
-#include "quantities.h"
-
 #include "common/controls.h"
 #include "common/numbertext.h"
 #include "common/picturebox.h"
 #include "common/twips.h"
+#include "quantities.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -150,9 +149,9 @@ void Form1::buildControls(QWidget* client)
     QGroupBox* frame5 = makeFrame(client, QStringLiteral("Frame5"),
                                   QStringLiteral("Snímanie pootočenia"), 3480, 2160, 3015, 975);
     // The angle box lies over the blanks of this caption, so the row reads "Uhol: 145, stupňov".
-    makeLabel(frame5, QStringLiteral("Label4"), QStringLiteral("Uhol:") + QString(20, u' ') +
-                                                    QStringLiteral("stupňov"),
-              120, 240, 2175, 255);
+    makeLabel(frame5, QStringLiteral("Label4"),
+              QStringLiteral("Uhol:") + QString(20, u' ') + QStringLiteral("stupňov"), 120, 240,
+              2175, 255);
     pootocenie_ = makeValueBox(frame5, "pootocenie", 600);
     neg_ = new QCheckBox(QStringLiteral("NEG"), frame5);
     neg_->setObjectName(QStringLiteral("NEG"));

@@ -2,9 +2,8 @@
 // Form1: the parallel-port window. It reads a TLC549 converter through the parallel port at a
 // period the user sets, traces the voltage and shows it as the quantity the user picks.
 
-#include "converterreader.h"
-
 #include "common/measurementform.h"
+#include "converterreader.h"
 #include "platform/portio.h"
 
 #include <cstdint>

@@ -6,12 +6,11 @@
 // that backend opens. Devices are opened on first use, so a missing one never stops the start.
 
 #include "joystick.h"
-#include "seriallines.h"
 #include "portio.h"
+#include "seriallines.h"
 #include "tickclock.h"
 
 #include <QString>
-
 #include <map>
 #include <memory>
 

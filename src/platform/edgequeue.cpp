@@ -31,7 +31,8 @@ void EdgeQueue::askForDelivery()
         return;
     deliveryAsked_ = true;
     // Queued calls to a destroyed owner are discarded by Qt, so none can outlive it.
-    QMetaObject::invokeMethod(owner_, [this] { deliver(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        owner_, [this] { deliver(); }, Qt::QueuedConnection);
 }
 
 void EdgeQueue::deliver()

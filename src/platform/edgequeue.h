@@ -9,7 +9,6 @@
 #include "seriallines.h"
 
 #include <QObject>
-
 #include <deque>
 #include <functional>
 #include <mutex>

@@ -3,7 +3,6 @@
 // Used from the UI thread only.
 
 #include <QString>
-
 #include <cstdint>
 
 namespace diagnostika {

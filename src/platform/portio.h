@@ -4,7 +4,6 @@
 // Used from the UI thread only. A device is opened on first use, never at start.
 
 #include <QString>
-
 #include <cstdint>
 #include <stdexcept>
 

@@ -12,7 +12,6 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
-
 #include <cstdint>
 #include <memory>
 
@@ -40,9 +39,9 @@ struct LineLevels {
 // Why opening failed, or why an open port was lost.
 struct SerialError {
     enum class Kind {
-        InUse,   // busy, held exclusively, or locked by another program (the "8002" case)
-        Other,   // no such device, no permission, not a serial port, ...
-        Gone,    // the device went away while open (unplugged adapter)
+        InUse, // busy, held exclusively, or locked by another program (the "8002" case)
+        Other, // no such device, no permission, not a serial port, ...
+        Gone,  // the device went away while open (unplugged adapter)
     };
     Kind kind = Kind::Other;
     int commPort = 0;
@@ -52,11 +51,11 @@ struct SerialError {
 
 // How faithfully a port's edges are captured.
 enum class CaptureMode {
-    Counted,  // the driver counts every change per line, and the counts are read (woken by the
-              // driver, or by polling where it cannot wake): nothing the driver saw is lost
-    Levels,   // no usable counters: one edge per level change seen at a wake; a pulse that comes
-              // and goes between two wakes is missed
-    Polled,   // no counters and no wait: levels read every millisecond; shorter pulses are missed
+    Counted, // the driver counts every change per line, and the counts are read (woken by the
+             // driver, or by polling where it cannot wake): nothing the driver saw is lost
+    Levels,  // no usable counters: one edge per level change seen at a wake; a pulse that comes
+             // and goes between two wakes is missed
+    Polled,  // no counters and no wait: levels read every millisecond; shorter pulses are missed
     Simulated,
 };
 

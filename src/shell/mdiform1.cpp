@@ -1,10 +1,10 @@
 #include "mdiform1.h"
 
+#include "com/form2.h"
 #include "common/appicon.h"
 #include "common/colour.h"
 #include "common/messages.h"
 #include "common/twips.h"
-#include "com/form2.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
@@ -13,13 +13,11 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-
 #include <stdexcept>
 
 namespace diagnostika {
 
-MDIForm1::MDIForm1(Backends& backends, QWidget* parent)
-    : QMainWindow(parent), backends_(backends)
+MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), backends_(backends)
 {
     setObjectName(QStringLiteral("MDIForm1"));
     QString title = QStringLiteral("Diagnostika točivých strojov");

@@ -3,7 +3,6 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 using namespace diagnostika;

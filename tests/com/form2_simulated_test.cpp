@@ -20,10 +20,8 @@
 #include <QPixmap>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 
@@ -118,7 +116,8 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     // Fires the speed and frequency handlers once the edges up to `due` have reached the window;
     // returns the moment they ran.
     auto tickAt = [&](std::int64_t due) {
-        // A reading later than `due` means the ones before it are queued; then they are handed over.
+        // A reading later than `due` means the ones before it are queued; then they are handed
+        // over.
         EXPECT_TRUE(QTest::qWaitFor([&] { return lines->lastReadingMs() > due; }, 5000));
         QCoreApplication::processEvents();
         const std::int64_t now = clock.milliseconds();
@@ -154,9 +153,7 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     EXPECT_DOUBLE_EQ(number("f") * pulseWorth, n2);
     // The displacement acceleration: the DSR pulses since the port opened, over 25.
     EXPECT_NEAR(number("zrych") * 25,
-                static_cast<double>(
-                    box.pulsesBetween(lines->openedAtMs(), t2, lineDSR)),
-                1.0);
+                static_cast<double>(box.pulsesBetween(lines->openedAtMs(), t2, lineDSR)), 1.0);
     EXPECT_GT(number("zrych"), 0.0);
 
     // Three steps of three traces, each trace in its colour; CTS stands at the last second's count.
@@ -177,8 +174,7 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     // Every indicator blinked.
     for (const char* name : {"CTSx", "DSRx", "CDx"}) {
         const std::set<ColourValue>& seen = indicatorColours[QString::fromLatin1(name)];
-        EXPECT_TRUE(seen.count(com::indicatorActive) && seen.count(com::indicatorInactive))
-            << name;
+        EXPECT_TRUE(seen.count(com::indicatorActive) && seen.count(com::indicatorInactive)) << name;
     }
     // The displacement, angle and duration readouts moved; the knob slid along its track.
     for (const char* name : {"posuvx", "pootocenie", "trvanie"}) {

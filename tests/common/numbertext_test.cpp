@@ -1,8 +1,7 @@
 #include "common/numbertext.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 
 using namespace diagnostika;
@@ -28,7 +27,7 @@ const PatternCase patternCases[] = {
     {0, "##.##", ",", "."},
     {-3.14, "##.##", "-3,14", "-3.14"},
     {0.125, "#.##", ",13", ".13"},
-    {-0.004, "#.##", ",", "."},   // rounds to zero: no "-" before nothing
+    {-0.004, "#.##", ",", "."}, // rounds to zero: no "-" before nothing
     {-0.005, "#.##", "-,01", "-.01"},
     {1.005, "#.##", "1,01", "1.01"}, // 1.005 is 1.00499999... in binary; 15 digits read 1.005
     {2.675, "##.##", "2,68", "2.68"},
@@ -114,9 +113,19 @@ TEST(NumberTextTest, IntegerTextsAndRoundHalfEven)
     EXPECT_EQ(integerText(0), QStringLiteral("0"));
 
     const std::pair<double, std::int64_t> rounding[] = {
-        {15.5, 16}, {16.5, 16}, {0.5, 0}, {1.5, 2}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2},
-        {2.4999, 2}, {2.5001, 3}, {-2.6, -3}, {1e300, std::numeric_limits<std::int64_t>::max()},
-        {-1e300, std::numeric_limits<std::int64_t>::min()}, {std::nan(""), 0},
+        {15.5, 16},
+        {16.5, 16},
+        {0.5, 0},
+        {1.5, 2},
+        {-0.5, 0},
+        {-1.5, -2},
+        {-2.5, -2},
+        {2.4999, 2},
+        {2.5001, 3},
+        {-2.6, -3},
+        {1e300, std::numeric_limits<std::int64_t>::max()},
+        {-1e300, std::numeric_limits<std::int64_t>::min()},
+        {std::nan(""), 0},
         {4503599627370497.0, 4503599627370497}, // beyond 2^52 every double is whole already
     };
     for (const auto& [value, expected] : rounding)
@@ -132,9 +141,9 @@ TEST(NumberTextTest, EntryReadsTheLocaleAndRejectsAnythingElse)
     EXPECT_EQ(readNumber(u"2.5", english), 2.5);
     EXPECT_EQ(readNumber(u"1e-300", english), 1e-300);
 
-    const char16_t* garbage[] = {u"", u"   ", u"abc", u"2.5", u"1e999", u"-1e999", u"1,2,3",
-                                 u"10mm", u"NaN", u"inf", u"1 000 000", u"--1", u",", u"\u0000",
-                                 u"١٢"};
+    const char16_t* garbage[] = {u"",          u"   ",   u"abc",  u"2.5",    u"1e999",
+                                 u"-1e999",    u"1,2,3", u"10mm", u"NaN",    u"inf",
+                                 u"1 000 000", u"--1",   u",",    u"\u0000", u"١٢"};
     for (const char16_t* text : garbage)
         EXPECT_FALSE(readNumber(text, slovak).has_value())
             << QString::fromUtf16(text).toStdString();

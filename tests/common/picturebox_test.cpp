@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
-
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -42,7 +41,8 @@ TEST(PictureBoxTest, KeepsSegmentsUntilClearedAndRepaintsThem)
     box.resize(200, 100);
     box.setBackColour(0x00000000);
     auto* label = new QLabel(QStringLiteral("500 ms"), &box);
-    auto* reference = new LineElement(QStringLiteral("Line2"), {0, 480}, {3000, 480}, 0x0000C0C0, &box);
+    auto* reference =
+        new LineElement(QStringLiteral("Line2"), {0, 480}, {3000, 480}, 0x0000C0C0, &box);
 
     box.line({0, 0}, {1500, 750}, 0x000000FF);
     box.line({1500, 750}, {3000, 750}, 0x0000FF00);

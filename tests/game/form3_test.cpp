@@ -1,6 +1,5 @@
-#include "game/form3.h"
-
 #include "common/picturebox.h"
+#include "game/form3.h"
 #include "support/fakejoystick.h"
 #include "support/widgets.h"
 
@@ -10,7 +9,6 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -49,7 +47,8 @@ TEST_F(Form3Test, OpensAsDescribed)
     EXPECT_EQ(text("Label2"), QStringLiteral("JoystickA2:"));
     EXPECT_EQ(text("Label3"), QStringLiteral("JoystickB1:"));
     EXPECT_EQ(text("joy1"), QString());
-    EXPECT_EQ(control<QLabel>(client(), "joy1")->palette().color(QPalette::Window), QColor(255, 255, 0));
+    EXPECT_EQ(control<QLabel>(client(), "joy1")->palette().color(QPalette::Window),
+              QColor(255, 255, 0));
     EXPECT_EQ(text("Label4"), QStringLiteral("500 ms"));
     EXPECT_EQ(picture()->backColour(), 0x00008080u);
     auto* line2 = control<LineElement>(client(), "Line2");
@@ -159,7 +158,7 @@ TEST_F(Form3Test, ReopeningBuildsFreshControlsAndContinuesTheSweep)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(form.isOpen());
     EXPECT_TRUE(oldClient.isNull()); // controls and timer are gone with the window
-    form.Timer1_Timer();              // a stray tick after closing changes nothing
+    form.Timer1_Timer();             // a stray tick after closing changes nothing
     EXPECT_EQ(form.krok, 150);
 
     form.show(&area);

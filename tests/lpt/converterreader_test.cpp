@@ -1,9 +1,7 @@
 #include "lpt/converterreader.h"
-
 #include "support/fakeportio.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace diagnostika {

@@ -1,9 +1,8 @@
 // The window on the simulated converter, as a user sees it with --simulate: the real reader, the
 // device model and the drawing, with a picture of the result left in the build folder.
-#include "lpt/form1.h"
-
 #include "common/numbertext.h"
 #include "common/picturebox.h"
+#include "lpt/form1.h"
 #include "platform/sim/simtlc549.h"
 #include "support/fakeclock.h"
 #include "support/widgets.h"
@@ -14,7 +13,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPixmap>
-
 #include <gtest/gtest.h>
 
 namespace diagnostika {

@@ -1,8 +1,7 @@
-#include "lpt/form1.h"
-
 #include "common/messages.h"
 #include "common/picturebox.h"
 #include "common/twips.h"
+#include "lpt/form1.h"
 #include "support/fakeportio.h"
 #include "support/widgets.h"
 
@@ -17,7 +16,6 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 namespace diagnostika {
@@ -49,11 +47,7 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
-    template <typename T>
-    T* find(const char* name)
-    {
-        return control<T>(form.client(), name);
-    }
+    template <typename T> T* find(const char* name) { return control<T>(form.client(), name); }
     QString text(const char* label) { return find<QLabel>(label)->text(); }
 
     // Picks a list entry as the user does: the selection changes, then the list reports the pick.
@@ -244,19 +238,26 @@ TEST_F(Form1Test, ShowsThePickedQuantityInItsBox)
         const char* text;
     };
     const Case cases[] = {
-        {"TeplotaD", zeroVolts, "teplotac", "20,"},  {"TeplotaD", halfScale, "teplotac", "32,8"},
-        {"TeplotaD", fullScale, "teplotac", "45,6"}, {"TeplotaR", zeroVolts, "teplotac", ""},
-        {"TeplotaR", halfScale, "teplotac", "128"},  {"TeplotaR", fullScale, "teplotac", "256"},
-        {"TeplotaR", {1, 0}, "teplotac", "1"},       {"Napätie", zeroVolts, "napatie", ","},
-        {"Napätie", halfScale, "napatie", "12,8"},   {"Napätie", fullScale, "napatie", "25,6"},
-        {"Prúd", zeroVolts, "prud", ","},            {"Prúd", halfScale, "prud", "12,8"},
-        {"Prúd", fullScale, "prud", "25,6"},         {"Pootočenie", zeroVolts, "pootocenie", ","},
+        {"TeplotaD", zeroVolts, "teplotac", "20,"},
+        {"TeplotaD", halfScale, "teplotac", "32,8"},
+        {"TeplotaD", fullScale, "teplotac", "45,6"},
+        {"TeplotaR", zeroVolts, "teplotac", ""},
+        {"TeplotaR", halfScale, "teplotac", "128"},
+        {"TeplotaR", fullScale, "teplotac", "256"},
+        {"TeplotaR", {1, 0}, "teplotac", "1"},
+        {"Napätie", zeroVolts, "napatie", ","},
+        {"Napätie", halfScale, "napatie", "12,8"},
+        {"Napätie", fullScale, "napatie", "25,6"},
+        {"Prúd", zeroVolts, "prud", ","},
+        {"Prúd", halfScale, "prud", "12,8"},
+        {"Prúd", fullScale, "prud", "25,6"},
+        {"Pootočenie", zeroVolts, "pootocenie", ","},
         {"Pootočenie", halfScale, "pootocenie", "180,"},
         {"Pootočenie", fullScale, "pootocenie", "360,"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.entry << " " << int(c.codes.first) << "+"
-                                        << int(c.codes.second));
+        SCOPED_TRACE(testing::Message()
+                     << c.entry << " " << int(c.codes.first) << "+" << int(c.codes.second));
         pick("volba", QString::fromUtf8(c.entry));
         for (const char* box : {"teplotac", "napatie", "prud", "pootocenie"})
             find<QLabel>(box)->setText(QStringLiteral("-"));
@@ -277,18 +278,18 @@ TEST_F(Form1Test, TheAngleFollowsTheRangeAndNeg)
         const char* text;
     };
     const Case cases[] = {
-        {"o45", false, zeroVolts, ","},    {"o45", false, halfScale, "22,5"},
-        {"o45", false, fullScale, "45,"},  {"o45", true, zeroVolts, "45,"},
-        {"o45", true, {51, 51}, "36,"},    {"o180", false, halfScale, "90,"},
-        {"o180", true, fullScale, ","},    {"o290", false, halfScale, "145,"},
+        {"o45", false, zeroVolts, ","},     {"o45", false, halfScale, "22,5"},
+        {"o45", false, fullScale, "45,"},   {"o45", true, zeroVolts, "45,"},
+        {"o45", true, {51, 51}, "36,"},     {"o180", false, halfScale, "90,"},
+        {"o180", true, fullScale, ","},     {"o290", false, halfScale, "145,"},
         {"o290", false, fullScale, "290,"}, {"o290", true, zeroVolts, "290,"},
         {"o360", false, fullScale, "360,"}, {"o360", true, zeroVolts, "360,"},
-        {"o360", false, zeroVolts, ","},   {"o360", true, halfScale, "180,"},
+        {"o360", false, zeroVolts, ","},    {"o360", true, halfScale, "180,"},
     };
     pick("volba", QStringLiteral("Pootočenie"));
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.option << " NEG " << c.neg << " "
-                                        << int(c.codes.first) << "+" << int(c.codes.second));
+        SCOPED_TRACE(testing::Message() << c.option << " NEG " << c.neg << " " << int(c.codes.first)
+                                        << "+" << int(c.codes.second));
         find<QRadioButton>(c.option)->setChecked(true);
         find<QCheckBox>("NEG")->setChecked(c.neg);
         tick(c.codes);

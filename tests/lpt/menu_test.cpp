@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-
 #include <gtest/gtest.h>
 
 namespace diagnostika {

@@ -18,10 +18,10 @@ TEST(CaptureProbe, RefusedCallsDecideTheMode)
         bool refuseWait;
         CaptureMode mode;
     };
-    for (const Case c : {Case{false, false, CaptureMode::Counted},
-                         Case{false, true, CaptureMode::Counted}, // polling counters lose nothing
-                         Case{true, false, CaptureMode::Levels},
-                         Case{true, true, CaptureMode::Polled}}) {
+    for (const Case c :
+         {Case{false, false, CaptureMode::Counted},
+          Case{false, true, CaptureMode::Counted}, // polling counters lose nothing
+          Case{true, false, CaptureMode::Levels}, Case{true, true, CaptureMode::Polled}}) {
         CaptureProbe probe;
         if (c.refuseCounters)
             probe.countersRefused();

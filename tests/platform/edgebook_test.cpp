@@ -1,7 +1,6 @@
 #include "platform/edgebook.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 using namespace diagnostika;
@@ -21,7 +20,8 @@ LineSample levelsOnly(Levels l)
     return LineSample{std::nullopt, l};
 }
 
-// Edges as text, e.g. "C1 D0 K1" (C = CTS, D = DSR, K = CD; 1 = active), to compare whole sequences.
+// Edges as text, e.g. "C1 D0 K1" (C = CTS, D = DSR, K = CD; 1 = active), to compare whole
+// sequences.
 std::string text(const std::vector<Edge>& edges)
 {
     std::string s;

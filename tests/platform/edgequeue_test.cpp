@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QThread>
-
 #include <gtest/gtest.h>
-
 #include <thread>
 
 using namespace diagnostika;

@@ -1,10 +1,9 @@
 // The ppdev backend on the kernel's own parport_pc and ppdev drivers, inside the rig's guest
 // (tests/rig/lpt_ppdev.sh): an emulated port at 888 as /dev/parport0, no port at 956.
-#include "platform/linux/ppdevportio.h"
-
 #include "common/picturebox.h"
 #include "lpt/converterreader.h"
 #include "lpt/form1.h"
+#include "platform/linux/ppdevportio.h"
 #include "support/widgets.h"
 
 #include <QComboBox>
@@ -12,11 +11,9 @@
 #include <QEvent>
 #include <QLabel>
 #include <QMdiArea>
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 

@@ -1,10 +1,8 @@
+#include "lpt/converterreader.h"
 #include "platform/linux/ppdevportio.h"
 
-#include "lpt/converterreader.h"
-
-#include <gtest/gtest.h>
-
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -74,12 +72,23 @@ public:
         if (!d.claimed)
             return fail(EINVAL);
         switch (ppRequestOf(request)) {
-        case PpRequest::ReadData: *byte = d.data; break;
-        case PpRequest::WriteData: d.data = *byte; break;
-        case PpRequest::ReadStatus: *byte = d.status; break;
-        case PpRequest::ReadControl: *byte = d.control; break;
-        case PpRequest::WriteControl: d.control = *byte; break;
-        default: return fail(ENOTTY);
+        case PpRequest::ReadData:
+            *byte = d.data;
+            break;
+        case PpRequest::WriteData:
+            d.data = *byte;
+            break;
+        case PpRequest::ReadStatus:
+            *byte = d.status;
+            break;
+        case PpRequest::ReadControl:
+            *byte = d.control;
+            break;
+        case PpRequest::WriteControl:
+            d.control = *byte;
+            break;
+        default:
+            return fail(ENOTTY);
         }
         return 0;
     }
@@ -184,7 +193,8 @@ TEST(PpdevPortIo, OpensAndClaimsOnceThenOneCallPerAccess)
     reader.citanieprevodnika(io, u"LPT1");
     reader.citanieprevodnika(io, u"LPT1");
     EXPECT_DOUBLE_EQ(reader.napatievstupu, 5.0);
-    EXPECT_EQ(kernel.calls, (std::vector<std::string>{"open /dev/parport0", "claim /dev/parport0"}));
+    EXPECT_EQ(kernel.calls,
+              (std::vector<std::string>{"open /dev/parport0", "claim /dev/parport0"}));
     EXPECT_EQ(kernel.accesses, 2 * ConverterReader::accessesPerRead);
     EXPECT_EQ(io.read(888), 5) << "the data register reads back the closing write";
 

@@ -3,7 +3,6 @@
 #include "support/fakeclock.h"
 
 #include <SDL.h>
-
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -16,7 +15,8 @@ public:
     explicit VirtualStick(int axes = 3, int buttons = 4)
     {
         SDL_InitSubSystem(SDL_INIT_JOYSTICK);
-        const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, 0);
+        const int index =
+            SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, 0);
         instance_ = SDL_JoystickGetDeviceInstanceID(index);
         handle_ = SDL_JoystickOpen(index);
     }

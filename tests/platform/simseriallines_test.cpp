@@ -3,10 +3,8 @@
 
 #include <QTest>
 #include <QThread>
-
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 using namespace diagnostika;
 
@@ -84,9 +82,10 @@ TEST(SensorBox, PulsesBetweenTwoMomentsFollowTheRevolutions)
     const SensorBox box(1);
     for (int line = 0; line < lineCount; ++line) {
         const double perRevolution = box.sensor(line).pulsesPerRevolution;
-        for (const std::int64_t from : {std::int64_t{0}, std::int64_t{3'333}, std::int64_t{90'001}}) {
-            const double expected = (box.revolutionsAt(from + 10'000) - box.revolutionsAt(from)) *
-                                    perRevolution;
+        for (const std::int64_t from :
+             {std::int64_t{0}, std::int64_t{3'333}, std::int64_t{90'001}}) {
+            const double expected =
+                (box.revolutionsAt(from + 10'000) - box.revolutionsAt(from)) * perRevolution;
             EXPECT_NEAR(static_cast<double>(box.pulsesBetween(from, from + 10'000, line)), expected,
                         1.0)
                 << line << " from " << from;
@@ -143,8 +142,8 @@ TEST_F(SimulatedPort, SpeedPulsesFollowTheShaftAndEveryLineMoves)
     ASSERT_TRUE(lines.open(1, nullptr));
     EXPECT_EQ(lines.captureMode(), CaptureMode::Simulated);
     const SensorBox box(1);
-    const double revolutions = box.revolutionsAt(clock.milliseconds() + 60'000) -
-                               box.revolutionsAt(clock.milliseconds());
+    const double revolutions =
+        box.revolutionsAt(clock.milliseconds() + 60'000) - box.revolutionsAt(clock.milliseconds());
     run(60'000, 2);
     EXPECT_NEAR(tally.pulses[comEvCTS], revolutions * 4, 1.0);
     EXPECT_NEAR(tally.pulses[comEvDSR], revolutions * 0.5, 1.0);

@@ -1,10 +1,8 @@
-#include "platform/sim/simtlc549.h"
-
 #include "lpt/converterreader.h"
+#include "platform/sim/simtlc549.h"
 #include "support/fakeclock.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace diagnostika {

@@ -8,15 +8,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMdiArea>
-
+#include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <cstring>
-
-#include <gtest/gtest.h>
 
 using namespace diagnostika;
 using diagnostika::test::control;
@@ -86,8 +83,7 @@ private:
 
 // Ticks the window until `done` holds, for at most `ms` of real time: the kernel and SDL take their
 // own time to announce a device.
-template <typename Done>
-bool tickUntil(Form3& form, Done done, int ms = 3000)
+template <typename Done> bool tickUntil(Form3& form, Done done, int ms = 3000)
 {
     QElapsedTimer clock;
     clock.start();

@@ -10,14 +10,12 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -303,8 +301,8 @@ TEST(CdcAcm, FindTheRateWhereTheAdapterMergesPulses)
         std::thread pulser([&] {
             const auto begin = std::chrono::steady_clock::now();
             made = pulseGadget(pulses, std::chrono::microseconds(halfUs));
-            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin)
-                          .count();
+            seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
             done = true;
         });
         while (!QTest::qWaitFor([&] { return done.load(); }, 100)) {

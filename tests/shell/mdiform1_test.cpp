@@ -1,10 +1,9 @@
-#include "shell/mdiform1.h"
-
-#include "common/messages.h"
 #include "com/form2.h"
+#include "common/messages.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "shell/mdiform1.h"
 #include "support/fakeclock.h"
 #include "support/fakejoystick.h"
 #include "support/fakeportio.h"
@@ -18,7 +17,6 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -39,8 +37,8 @@ protected:
         backends.serial = std::move(serial);
         main = std::make_unique<MDIForm1>(backends);
         main->show();
-        previous = setInformationPresenter(
-            [this](QWidget*, const QString& title, const QString& text) {
+        previous =
+            setInformationPresenter([this](QWidget*, const QString& title, const QString& text) {
                 boxes.push_back({title, text});
             });
     }
@@ -66,7 +64,7 @@ TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
     const QList<QAction*> actions = main->menuBar()->actions();
     const std::pair<const char*, const char*> expected[] = {
         {"mnuExitItem", "U&končiť program"}, {"mnuSerialItem", "&Meranie COM"},
-        {"mnuLPTItem", "M&eranie LPT"},     {"mnuZvlastItem", "Meranie &GAME"},
+        {"mnuLPTItem", "M&eranie LPT"},      {"mnuZvlastItem", "Meranie &GAME"},
         {"mnuAboutItem", "&O programe..."},
     };
     ASSERT_EQ(actions.size(), 5);
@@ -93,7 +91,8 @@ TEST_F(MDIForm1Test, AboutBoxShowsTwoLines)
     EXPECT_EQ(boxes[0].first, QStringLiteral("Informácia."));
     const QStringList lines = boxes[0].second.split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], QStringLiteral("Program na meranie elektrických aj neelektrických veličín."));
+    EXPECT_EQ(lines[0],
+              QStringLiteral("Program na meranie elektrických aj neelektrických veličín."));
     EXPECT_FALSE(lines[1].isEmpty());
 }
 
@@ -114,7 +113,6 @@ TEST_F(MDIForm1Test, GameEntryOpensOneWindowAndReactivatesIt)
     EXPECT_EQ(form.krok, 1); // the same window object, not a fresh one
 }
 
-
 TEST_F(MDIForm1Test, ExitClosesEveryWindowWithoutAPrompt)
 {
     entry("mnuSerialItem")->trigger();
@@ -127,8 +125,8 @@ TEST_F(MDIForm1Test, ExitClosesEveryWindowWithoutAPrompt)
     ASSERT_TRUE(serialProvider->lines() && serialProvider->lines()->isOpen());
 
     std::vector<std::unique_ptr<QSignalSpy>> closed;
-    for (MeasurementForm* form : std::initializer_list<MeasurementForm*>{
-             &main->form1(), &main->form2(), &main->form3()})
+    for (MeasurementForm* form :
+         std::initializer_list<MeasurementForm*>{&main->form1(), &main->form2(), &main->form3()})
         closed.push_back(std::make_unique<QSignalSpy>(form, &MeasurementForm::closed));
     entry("mnuExitItem")->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -20,7 +20,10 @@ public:
         info = *position;
         return true;
     }
-    QString lastError() const override { return position ? QString() : QStringLiteral("unplugged"); }
+    QString lastError() const override
+    {
+        return position ? QString() : QStringLiteral("unplugged");
+    }
 };
 
 } // namespace diagnostika::test

@@ -1,17 +1,16 @@
 #include "linuxseriallines.h"
 
 #include <QFile>
-
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
-#include <system_error>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,7 +32,7 @@ void installWakeHandler()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        struct sigaction sa{};
+        struct sigaction sa {};
         sa.sa_handler = onWakeSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = 0;
@@ -112,10 +111,9 @@ int readSample(int fd, CaptureProbe& probe, bool& haveLevels, LineSample& out)
 LinuxSerialLines::LinuxSerialLines(const TickClock& clock, LinuxSerialOptions options,
                                    QObject* parent)
     : SerialLines(parent), clock_(clock), options_(std::move(options)),
-      lock_(options_.lockDirectories),
-      queue_(
-          this, [this](const LineEvent& e) { deliverEdge(e); },
-          [this](const SerialError& e) { deliverLoss(e); })
+      lock_(options_.lockDirectories), queue_(
+                                           this, [this](const LineEvent& e) { deliverEdge(e); },
+                                           [this](const SerialError& e) { deliverLoss(e); })
 {
     installWakeHandler();
 }
@@ -205,8 +203,8 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     fd_ = fd;
     commPort_ = commPort;
     device_ = e.device;
-    levels_ = LineLevels{baseline.levels[lineCTS], baseline.levels[lineDSR],
-                         baseline.levels[lineCD]};
+    levels_ =
+        LineLevels{baseline.levels[lineCTS], baseline.levels[lineDSR], baseline.levels[lineCD]};
     wakes_ = 0;
     stop_ = false;
     exited_ = false;

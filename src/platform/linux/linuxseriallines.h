@@ -30,7 +30,6 @@
 #include "serialportlock.h"
 
 #include <QStringList>
-
 #include <atomic>
 #include <map>
 #include <thread>

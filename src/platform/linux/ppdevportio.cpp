@@ -47,9 +47,9 @@ std::string hexAddress(std::uint16_t address)
 
 PpRequest ppRequestOf(unsigned long request)
 {
-    for (PpRequest r : {PpRequest::Claim, PpRequest::Release, PpRequest::ReadData,
-                        PpRequest::WriteData, PpRequest::ReadStatus, PpRequest::ReadControl,
-                        PpRequest::WriteControl}) {
+    for (PpRequest r :
+         {PpRequest::Claim, PpRequest::Release, PpRequest::ReadData, PpRequest::WriteData,
+          PpRequest::ReadStatus, PpRequest::ReadControl, PpRequest::WriteControl}) {
         if (requestCode(r) == request)
             return r;
     }
@@ -82,7 +82,8 @@ std::uint16_t PpdevPortIo::baseFor(std::uint16_t address)
     calls_.listFolder(parportInfo_, names);
     for (const std::string& name : names) {
         std::string text;
-        if (name.rfind("parport", 0) != 0 || !calls_.readText(parportInfo_ + '/' + name + "/base-addr", text))
+        if (name.rfind("parport", 0) != 0 ||
+            !calls_.readText(parportInfo_ + '/' + name + "/base-addr", text))
             continue;
         unsigned long base = 0;
         if (std::sscanf(text.c_str(), "%lu", &base) == 1 && address >= base && address - base <= 2)

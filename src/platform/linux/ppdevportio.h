@@ -9,9 +9,8 @@
 // next access starts afresh (a port that comes back is found again). A port another driver or
 // program holds is reported as in use rather than waited for. No root and no direct I/O.
 
-#include "syscalls.h"
-
 #include "platform/portio.h"
+#include "syscalls.h"
 
 #include <map>
 #include <string>
@@ -19,8 +18,16 @@
 namespace diagnostika {
 
 // The ppdev requests the backend makes, for stand-ins of the kernel to tell them apart.
-enum class PpRequest { Claim, Release, ReadData, WriteData, ReadStatus, ReadControl, WriteControl,
-                       Other };
+enum class PpRequest {
+    Claim,
+    Release,
+    ReadData,
+    WriteData,
+    ReadStatus,
+    ReadControl,
+    WriteControl,
+    Other
+};
 PpRequest ppRequestOf(unsigned long request);
 
 class PpdevPortIo final : public PortIo {

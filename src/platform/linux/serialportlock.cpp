@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +39,7 @@ Owner ownerOf(const QString& path, long* pid, int* readError)
     }
     char buf[128] = {};
     const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    struct stat st{};
+    struct stat st {};
     const bool haveStat = ::fstat(fd, &st) == 0;
     ::close(fd);
     if (n < 0) {
@@ -65,10 +64,14 @@ Owner ownerOf(const QString& path, long* pid, int* readError)
 
 QStringList SerialPortLock::defaultDirectories()
 {
-    QStringList dirs = {QStringLiteral("/var/lock"),         QStringLiteral("/etc/locks"),
-                        QStringLiteral("/var/spool/locks"),  QStringLiteral("/var/spool/uucp"),
-                        QStringLiteral("/tmp"),              QStringLiteral("/var/tmp"),
-                        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock")};
+    QStringList dirs = {QStringLiteral("/var/lock"),
+                        QStringLiteral("/etc/locks"),
+                        QStringLiteral("/var/spool/locks"),
+                        QStringLiteral("/var/spool/uucp"),
+                        QStringLiteral("/tmp"),
+                        QStringLiteral("/var/tmp"),
+                        QStringLiteral("/var/lock/lockdev"),
+                        QStringLiteral("/run/lock")};
     const QString temp = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
     if (!temp.isEmpty() && !dirs.contains(temp))
         dirs << temp;
@@ -100,8 +103,7 @@ QString SerialPortLock::lockPathFor(const QString& device) const
     return {};
 }
 
-SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* holder,
-                                               QString* reason)
+SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* holder, QString* reason)
 {
     release();
     const QString path = lockPathFor(device);
@@ -129,8 +131,8 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
                 *reason = systemReason(errno);
             return Result::Failed;
         }
-        const bool written = ::fchmod(fd, 0644) == 0 &&
-                             ::write(fd, content, static_cast<std::size_t>(len)) == len;
+        const bool written =
+            ::fchmod(fd, 0644) == 0 && ::write(fd, content, static_cast<std::size_t>(len)) == len;
         const int writeError = errno;
         ::close(fd);
         if (!written) {

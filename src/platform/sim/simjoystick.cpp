@@ -1,7 +1,6 @@
 #include "simjoystick.h"
 
 #include <SDL.h>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>

@@ -46,8 +46,8 @@ double SensorBox::meanSpeedBetween(std::int64_t fromMs, std::int64_t toMs) const
 std::int64_t SensorBox::changesUpTo(double p, double duty)
 {
     // Rises at every whole position, falls `duty` later; the sensor is active at position 0.
-    return static_cast<std::int64_t>(std::floor(p)) + static_cast<std::int64_t>(std::floor(p - duty)) +
-           1;
+    return static_cast<std::int64_t>(std::floor(p)) +
+           static_cast<std::int64_t>(std::floor(p - duty)) + 1;
 }
 
 LineSample SensorBox::sampleAt(std::int64_t ms) const
@@ -73,12 +73,12 @@ std::int64_t SensorBox::pulsesBetween(std::int64_t fromMs, std::int64_t toMs, in
     // and ended.
     const LineSample from = sampleAt(fromMs);
     const LineSample to = sampleAt(toMs);
-    const std::int64_t changes = static_cast<std::uint32_t>((*to.counts)[line] - (*from.counts)[line]);
+    const std::int64_t changes =
+        static_cast<std::uint32_t>((*to.counts)[line] - (*from.counts)[line]);
     return (changes + (from.levels[line] ? 1 : 0) - (to.levels[line] ? 1 : 0)) / 2;
 }
 
-SimulatedSerialLines::SimulatedSerialLines(const TickClock& clock, Reader reader,
-                                           QObject* parent)
+SimulatedSerialLines::SimulatedSerialLines(const TickClock& clock, Reader reader, QObject* parent)
     : SerialLines(parent), clock_(clock), reader_(reader),
       queue_(
           this, [this](const LineEvent& e) { deliverEdge(e); }, [](const SerialError&) {})
