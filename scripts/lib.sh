@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev
                 fonts-dejavu-core)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
-               qemu-system-x86 busybox-static cpio kmod)
+               qemu-system-x86 busybox-static cpio kmod clang-format)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
