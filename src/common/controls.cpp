@@ -2,10 +2,23 @@
 
 #include "twips.h"
 
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QStringList>
 
 namespace diagnostika {
+
+QFont windowFont(qreal pointSize)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(pointSize);
+    return font;
+}
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, int left, int top,
                   int width, int height)

@@ -1,6 +1,7 @@
 #include "measurementform.h"
 
 #include "appicon.h"
+#include "controls.h"
 #include "twips.h"
 
 #include <QEvent>
@@ -36,6 +37,8 @@ void MeasurementForm::show(QMdiArea* area)
 
     auto* client = new QWidget;
     client->setFixedSize(twipSize(clientTwips_.width(), clientTwips_.height()));
+    // The controls are placed in twips for this face, whichever window hosts them.
+    client->setFont(windowFont(8));
     client_ = client;
     buildControls(client);
 

@@ -29,9 +29,7 @@ constexpr int loadedPeriod = 750;
 
 QFont readoutFont()
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
+    QFont font = windowFont(8.25);
     font.setBold(true);
     return font;
 }

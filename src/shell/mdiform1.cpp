@@ -3,6 +3,7 @@
 #include "com/form2.h"
 #include "common/appicon.h"
 #include "common/colour.h"
+#include "common/controls.h"
 #include "common/messages.h"
 #include "common/twips.h"
 #include "game/form3.h"
@@ -26,9 +27,7 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     setWindowTitle(title);
     setWindowIcon(appIcon());
     // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
+    setFont(windowFont(8));
 
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setObjectName(QStringLiteral("mdiArea"));
