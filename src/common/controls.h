@@ -19,9 +19,9 @@ QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background
                     int width, int height);
 QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& caption, int left,
                      int top, int width, int height);
-// The face the windows are laid out for, at `pointSize`: MS Sans Serif where it is installed, else
-// a face with Arial's narrow metrics (Liberation Sans), else DejaVu Sans, condensed where it can be.
-// A wider face would push captions into the controls beside them.
+// The face the windows are laid out for, at `pointSize`: MS Sans Serif where it is installed,
+// else a face with Arial's narrow metrics (Liberation Sans), else DejaVu Sans, condensed where
+// possible. A wider face would push captions into the controls beside them.
 QFont windowFont(qreal pointSize);
 // Sets an opaque background colour on any widget.
 void setBackColour(QWidget* widget, ColourValue colour);

@@ -34,6 +34,17 @@ struct LineLevels {
     bool cts = false;
     bool dsr = false;
     bool cd = false;
+
+    // Takes the level an edge carries; codes of no line change nothing.
+    void apply(const LineEvent& event)
+    {
+        if (event.commEvent == comEvCTS)
+            cts = event.level;
+        else if (event.commEvent == comEvDSR)
+            dsr = event.level;
+        else if (event.commEvent == comEvCD)
+            cd = event.level;
+    }
 };
 
 // Why opening failed, or why an open port was lost.

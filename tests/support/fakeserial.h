@@ -33,13 +33,9 @@ public:
     {
         if (!open_)
             return false;
-        if (commEvent == comEvCTS)
-            levels_.cts = level;
-        else if (commEvent == comEvDSR)
-            levels_.dsr = level;
-        else if (commEvent == comEvCD)
-            levels_.cd = level;
-        Q_EMIT lineChanged(LineEvent{commEvent, level, stampMs});
+        const LineEvent event{commEvent, level, stampMs};
+        levels_.apply(event);
+        Q_EMIT lineChanged(event);
         return true;
     }
     // A whole pulse: the line rises at `startMs` and falls at `endMs`.

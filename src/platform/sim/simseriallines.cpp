@@ -162,12 +162,7 @@ void SimulatedSerialLines::poll()
 
 void SimulatedSerialLines::deliverEdge(const LineEvent& event)
 {
-    if (event.commEvent == comEvCTS)
-        levels_.cts = event.level;
-    else if (event.commEvent == comEvDSR)
-        levels_.dsr = event.level;
-    else
-        levels_.cd = event.level;
+    levels_.apply(event);
     Q_EMIT lineChanged(event);
 }
 
