@@ -71,16 +71,6 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
     return button;
 }
 
-QTimer* makeTimer(QObject* parent, const QString& name, int interval)
-{
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(name);
-    // The speed is a count over the period, so the period must be kept exactly.
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(interval);
-    return timer;
-}
-
 void fillList(QComboBox* list, std::initializer_list<const char*> items)
 {
     for (const char* item : items)

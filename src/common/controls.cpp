@@ -6,8 +6,18 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QStringList>
+#include <QTimer>
 
 namespace diagnostika {
+
+QTimer* makeTimer(QObject* parent, const QString& name, int interval)
+{
+    auto* timer = new QTimer(parent);
+    timer->setObjectName(name);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(interval);
+    return timer;
+}
 
 QFont windowFont(qreal pointSize)
 {

@@ -8,6 +8,8 @@
 class QFont;
 class QGroupBox;
 class QLabel;
+class QObject;
+class QTimer;
 class QWidget;
 
 namespace diagnostika {
@@ -23,6 +25,9 @@ QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& captio
 // else a face with Arial's narrow metrics (Liberation Sans), else DejaVu Sans, condensed where
 // possible. A wider face would push captions into the controls beside them.
 QFont windowFont(qreal pointSize);
+// A window's sampling timer, stopped. Precise, since what it samples is counted or drawn per
+// period: a coarse timer would let the period wander by several milliseconds.
+QTimer* makeTimer(QObject* parent, const QString& name, int interval);
 // Sets an opaque background colour on any widget.
 void setBackColour(QWidget* widget, ColourValue colour);
 

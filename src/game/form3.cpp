@@ -68,10 +68,7 @@ void Form3::buildControls(QWidget* client)
     vscroll1_->setTracking(false);
     connect(vscroll1_, &QScrollBar::valueChanged, this, &Form3::VScroll1_Change);
 
-    timer1_ = new QTimer(client);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setTimerType(Qt::PreciseTimer);
-    timer1_->setInterval(initialInterval);
+    timer1_ = makeTimer(client, QStringLiteral("Timer1"), initialInterval);
     connect(timer1_, &QTimer::timeout, this, &Form3::Timer1_Timer);
     timer1_->start();
 }

@@ -170,10 +170,7 @@ void Form1::buildControls(QWidget* client)
     port_ = makeList(client, "port", 720, 2520);
     port_->raise();
 
-    timer1_ = new QTimer(client);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setTimerType(Qt::PreciseTimer);
-    timer1_->setInterval(initialPeriod);
+    timer1_ = makeTimer(client, QStringLiteral("Timer1"), initialPeriod);
     connect(timer1_, &QTimer::timeout, this, &Form1::Timer1_Timer);
     timer1_->start();
 }
