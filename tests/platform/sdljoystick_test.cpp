@@ -3,6 +3,7 @@
 #include "support/fakeclock.h"
 
 #include <SDL.h>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -47,11 +48,27 @@ private:
 TEST(SdlJoystickTest, NoJoystickFailsAndLeavesTheRecord)
 {
     SdlJoystick joystick;
-    ASSERT_TRUE(joystick.started()) << joystick.lastError().toStdString();
+    ASSERT_TRUE(joystick.start()) << joystick.lastError().toStdString();
     JoyInfo info{1, 2, 3, 4};
     EXPECT_FALSE(joystick.getPos(0, info));
     EXPECT_EQ(info, (JoyInfo{1, 2, 3, 4}));
     EXPECT_FALSE(joystick.lastError().isEmpty());
+}
+
+TEST(SdlJoystickTest, StartsAtTheFirstQueryAndLeavesTheStopSignalsAlone)
+{
+    SdlJoystick joystick;
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_JOYSTICK), 0u)
+        << "a program that never reads it never starts it";
+    JoyInfo info;
+    joystick.getPos(0, info);
+    ASSERT_NE(SDL_WasInit(SDL_INIT_JOYSTICK), 0u) << joystick.lastError().toStdString();
+    // SDL's own handlers would turn Ctrl+C and SIGTERM into quit events that nobody reads.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ::sigaction(signal, nullptr, &action);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
+    }
 }
 
 TEST(SdlJoystickTest, AxesMapToTheFullUnsignedRange)

@@ -100,7 +100,7 @@ template <typename Done> bool tickUntil(Form3& form, Done done, int ms = 3000)
 TEST(JoystickRigTest, PluggedInWhileTheWindowRunsAndUnpluggedAgain)
 {
     SdlJoystick joystick;
-    ASSERT_TRUE(joystick.started()) << joystick.lastError().toStdString();
+    ASSERT_TRUE(joystick.start()) << joystick.lastError().toStdString();
     QMdiArea area;
     Form3 form(joystick);
     form.show(&area);

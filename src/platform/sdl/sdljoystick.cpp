@@ -4,17 +4,24 @@
 
 namespace diagnostika {
 
-SdlJoystick::SdlJoystick()
+bool SdlJoystick::start()
 {
+    if (tried_)
+        return started_;
+    tried_ = true;
     // Joysticks are read while another application has the focus, and with no SDL window at all.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // SDL would otherwise turn SIGINT and SIGTERM into quit events that nobody reads, and the
+    // program could no longer be stopped that way.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
         error_ = QStringLiteral("SDL: %1").arg(QString::fromUtf8(SDL_GetError()));
-        return;
+        return false;
     }
     started_ = true;
     // Readings are polled; queued joystick events would only pile up unread.
     SDL_JoystickEventState(SDL_IGNORE);
+    return true;
 }
 
 SdlJoystick::~SdlJoystick()
@@ -39,7 +46,7 @@ int SdlJoystick::deviceIndexFor(unsigned id)
 
 bool SdlJoystick::getPos(unsigned id, JoyInfo& info)
 {
-    if (!started_)
+    if (!start())
         return false;
 
     // Lets the drivers notice devices that were added or removed, and reads the open one.

@@ -4,7 +4,8 @@
 // SDL's axes 0, 1 and 2 are X, Y and Z, mapped from -32768..32767 to 0..65535; a missing axis reads
 // 0. Device index `id` is the joystick asked for. Each query lets SDL look for joysticks that came
 // or went, so one plugged in while the program runs is found at the next query, and one unplugged
-// makes queries fail until it (or another) is back. If SDL cannot start, every query fails.
+// makes queries fail until it (or another) is back. SDL starts at the first query, so a program
+// that never reads the joystick never starts it; if SDL cannot start, every query fails.
 
 #include "platform/joystick.h"
 
@@ -14,7 +15,7 @@ namespace diagnostika {
 
 class SdlJoystick : public Joystick {
 public:
-    SdlJoystick();
+    SdlJoystick() = default;
     ~SdlJoystick() override;
     SdlJoystick(const SdlJoystick&) = delete;
     SdlJoystick& operator=(const SdlJoystick&) = delete;
@@ -22,8 +23,8 @@ public:
     bool getPos(unsigned id, JoyInfo& info) override;
     QString lastError() const override { return error_; }
 
-    // Whether SDL's joystick subsystem started.
-    bool started() const { return started_; }
+    // Starts SDL's joystick subsystem, once; whether it runs. The first query calls it.
+    bool start();
 
 protected:
     // The SDL device index that joystick `id` stands for, or -1 when there is none. By default the
@@ -33,6 +34,7 @@ protected:
 private:
     void closeDevice();
 
+    bool tried_ = false;
     bool started_ = false;
     _SDL_Joystick* device_ = nullptr;
     unsigned deviceId_ = 0;

@@ -7,9 +7,12 @@
 
 namespace diagnostika {
 
-SimulatedJoystick::SimulatedJoystick(const TickClock& clock) : clock_(clock)
+SimulatedJoystick::SimulatedJoystick(const TickClock& clock) : clock_(clock) {}
+
+void SimulatedJoystick::attach()
 {
-    if (!started())
+    attached_ = true;
+    if (!start())
         return;
     const int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 3, 2, 0);
     if (index < 0)
@@ -53,6 +56,9 @@ int SimulatedJoystick::deviceIndexFor(unsigned id)
 
 bool SimulatedJoystick::getPos(unsigned id, JoyInfo& info)
 {
+    // Plugged in at the first query, as the real joystick is looked for then.
+    if (!attached_)
+        attach();
     if (handle_) {
         int axes[3];
         axesAt(clock_.milliseconds(), axes);

@@ -21,7 +21,10 @@ protected:
     int deviceIndexFor(unsigned id) override;
 
 private:
+    void attach();
+
     const TickClock& clock_;
+    bool attached_ = false;
     int instanceId_ = -1;
     _SDL_Joystick* handle_ = nullptr; // our own handle, to move the axes
 };
