@@ -15,7 +15,6 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("diagnostika"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Diagnostika"));
     QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
 
     const CommandLine cl = parseCommandLine(app);

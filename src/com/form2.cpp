@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -360,7 +359,7 @@ void Form2::port_Click()
     if (mscomm1_->open(commPort, &error))
         return;
 
-    const QString title = QGuiApplication::applicationDisplayName();
+    const QString title = applicationTitle();
     if (error.kind == SerialError::Kind::InUse) {
         showInformation(client(), title,
                         QStringLiteral("Port používa iný program alebo zariadenie"));
@@ -387,10 +386,7 @@ void Form2::portLost(const SerialError& error)
     // Told once, after the serial control has finished reporting: a modal box must not run inside
     // its signal.
     QMetaObject::invokeMethod(
-        this,
-        [this, text] {
-            showInformation(client(), QGuiApplication::applicationDisplayName(), text);
-        },
+        this, [this, text] { showInformation(client(), applicationTitle(), text); },
         Qt::QueuedConnection);
 }
 

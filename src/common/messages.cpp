@@ -14,6 +14,11 @@ InformationPresenter& presenter()
 
 } // namespace
 
+QString applicationTitle()
+{
+    return QStringLiteral("Diagnostika");
+}
+
 void showInformation(QWidget* parent, const QString& title, const QString& text)
 {
     if (presenter()) {

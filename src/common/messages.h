@@ -12,6 +12,10 @@ namespace diagnostika {
 using InformationPresenter =
     std::function<void(QWidget* parent, const QString& title, const QString& text)>;
 
+// The program's own title, for boxes that speak for the program rather than for one window. Window
+// captions do not carry it.
+QString applicationTitle();
+
 // Shows the box modally and returns when the user has pressed OK.
 void showInformation(QWidget* parent, const QString& title, const QString& text);
 

@@ -34,6 +34,9 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     mdiArea_->setBackground(toQColor(syscolour::appWorkspace, palette()));
     setCentralWidget(mdiArea_);
 
+    // The entries are commands, not drop-down menus; a desktop's global menu bar may show only
+    // drop-downs and would hide them all.
+    menuBar()->setNativeMenuBar(false);
     addMenuEntry(QStringLiteral("mnuExitItem"), QStringLiteral("U&končiť program"),
                  &MDIForm1::mnuExitItem_Click);
     addMenuEntry(QStringLiteral("mnuSerialItem"), QStringLiteral("&Meranie COM"),

@@ -3,7 +3,6 @@
 #include "form2fixture.h"
 
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QMdiSubWindow>
 #include <QPushButton>
 
@@ -157,7 +156,7 @@ TEST_F(Form2Test, PortInUseGivesExactlyOneBox)
 
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, QStringLiteral("Port používa iný program alebo zariadenie"));
-    EXPECT_EQ(boxes[0].title, QGuiApplication::applicationDisplayName());
+    EXPECT_EQ(boxes[0].title, applicationTitle());
     EXPECT_FALSE(lines().isOpen());
     EXPECT_EQ(lines().commPort(), 2);
     EXPECT_EQ(list("port")->currentText(), QStringLiteral("COM2"));
@@ -181,7 +180,7 @@ TEST_F(Form2Test, OtherOpenFailuresNameThePortDeviceAndReason)
         serial.failOpen(3, kind, QString::fromUtf8(reason));
         openPort("COM3");
         ASSERT_EQ(boxes.size(), 1u) << reason;
-        EXPECT_EQ(boxes[0].title, QGuiApplication::applicationDisplayName());
+        EXPECT_EQ(boxes[0].title, applicationTitle());
         EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("COM3"))) << boxes[0].text.toStdString();
         EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("/dev/ttyS2")))
             << boxes[0].text.toStdString();
