@@ -2,8 +2,8 @@
 
 #include <array>
 #include <cfenv>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -23,9 +23,11 @@ Decimal15 toDecimal15(double value)
     if (value == 0.0)
         return d;
     std::array<char, 64> buf{};
-    // "%.14e" gives d.dddddddddddddde±XX: 15 significant digits, correctly rounded.
-    std::snprintf(buf.data(), buf.size(), "%.14e", value);
-    std::string s(buf.data());
+    // d.dddddddddddddde±XX: 15 significant digits, correctly rounded. Unlike printf, to_chars
+    // ignores the C library's locale, whose decimal point may be any text.
+    const auto written = std::to_chars(buf.data(), buf.data() + buf.size(), value,
+                                       std::chars_format::scientific, 14);
+    const std::string s(buf.data(), written.ptr);
     std::size_t i = 0;
     if (s[i] == '-') {
         d.negative = true;
