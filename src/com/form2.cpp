@@ -395,7 +395,8 @@ void Form2::moveKnob(float leftTwips)
     posuvnik_->setProperty("leftTwips", leftTwips);
     // A knob parked absurdly far off the track is still placed where a widget can be.
     const double pixels = std::clamp(static_cast<double>(leftTwips) / twipsPerPixel, -1e6, 1e6);
-    posuvnik_->move(posuvadlo_->contentsRect().topLeft() + QPoint(static_cast<int>(pixels), 0));
+    posuvnik_->move(posuvadlo_->contentsRect().topLeft() +
+                    QPoint(static_cast<int>(std::lround(pixels)), 0));
 }
 
 void Form2::MSComm1_OnComm(const LineEvent& event)
@@ -429,8 +430,11 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
 
     if (vstupuhla_->currentText() == name) {
         ++impulzyuhla;
-        ++impulzyposuvnika;
+        // The knob's count follows the knob: a pulse that cannot move it (the mark does not read
+        // as a number) does not advance it either, or the count could step past the exact turn and
+        // never wrap again.
         if (const std::optional<double> degrees = readEntry(znackau_)) {
+            ++impulzyposuvnika;
             pootocenie_->setText(
                 generalNumber(*degrees * static_cast<double>(impulzyuhla), locale));
             moveKnob(com::knobLeft(impulzyposuvnika, *degrees));

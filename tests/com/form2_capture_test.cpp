@@ -54,10 +54,12 @@ TEST_F(Form2CaptureTest, AngleAndKnobWrapAtExactlyOneTurn)
     pulse(comEvDSR);
     EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
     EXPECT_EQ(knobLeft(), 14.0);
+    EXPECT_EQ(knobPixels(), 1) << "14 twips is nearer one pixel than none";
 
     pulses(comEvDSR, 179);
     EXPECT_EQ(text("pootocenie"), QStringLiteral("360"));
     EXPECT_EQ(knobLeft(), 2520.0);
+    EXPECT_EQ(knobPixels(), 168);
     EXPECT_EQ(form->impulzyposuvnika, 0);
 
     pulse(comEvDSR);
@@ -234,6 +236,23 @@ TEST_F(Form2CaptureTest, MarksThatDoNotReadAsNumbersKeepTheReadoutAndTurnRed)
     pulse(comEvCTS);
     EXPECT_EQ(text("posuvx"), QStringLiteral("0,07"));
     EXPECT_EQ(text("pootocenie"), QStringLiteral("14"));
+    // The knob stood still for the unreadable marks, and moves on from where it stood.
+    EXPECT_EQ(knobLeft(), 2 * 2 * 7.0);
+}
+
+TEST_F(Form2CaptureTest, AnUnreadableMarkAtTheTurnDoesNotStopTheKnobWrapping)
+{
+    pick("vstupuhla", "DSR");
+    pulses(comEvDSR, 179);
+    entry("znackau")->setText(QStringLiteral("?"));
+    pulse(comEvDSR);
+    entry("znackau")->setText(QStringLiteral("2"));
+    pulse(comEvDSR);
+    EXPECT_EQ(text("pootocenie"), QStringLiteral("362"));
+    EXPECT_EQ(knobLeft(), 2520.0);
+    EXPECT_EQ(form->impulzyposuvnika, 0) << "the knob completed its turn and wraps";
+    pulse(comEvDSR);
+    EXPECT_EQ(knobLeft(), 14.0);
 }
 
 TEST_F(Form2CaptureTest, CountsOutliveAClosedWindow)

@@ -100,6 +100,11 @@ protected:
     }
 
     double knobLeft() const { return picture("posuvnik")->property("leftTwips").toDouble(); }
+    // Where the knob widget stands on its track, in pixels.
+    int knobPixels() const
+    {
+        return picture("posuvnik")->x() - picture("posuvadlo")->contentsRect().x();
+    }
 
     FakeClock clock;
     FakeSerialLinesProvider serial;
