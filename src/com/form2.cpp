@@ -40,15 +40,6 @@ QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QString& text
     return box;
 }
 
-QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int width, int height)
-{
-    auto* list = new QComboBox(parent);
-    list->setObjectName(name);
-    list->setEditable(false);
-    list->setGeometry(twipRect(left, top, width, height));
-    return list;
-}
-
 PictureBox* makePicture(QWidget* parent, const QString& name, ColourValue back, int left, int top,
                         int width, int height)
 {

@@ -2,6 +2,8 @@
 
 #include "twips.h"
 
+#include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,6 +11,35 @@
 #include <QTimer>
 
 namespace diagnostika {
+namespace {
+
+class WheelOnlyWithFocus : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Wheel && !static_cast<QWidget*>(watched)->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int width, int height)
+{
+    auto* list = new QComboBox(parent);
+    list->setObjectName(name);
+    list->setEditable(false);
+    list->setGeometry(twipRect(left, top, width, height));
+    list->setFocusPolicy(Qt::StrongFocus);
+    list->installEventFilter(new WheelOnlyWithFocus(list));
+    return list;
+}
 
 QTimer* makeTimer(QObject* parent, const QString& name, int interval)
 {

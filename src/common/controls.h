@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QComboBox;
 class QFont;
 class QGroupBox;
 class QLabel;
@@ -19,6 +20,10 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
                   int width, int height);
 QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background, int left, int top,
                     int width, int height);
+// A drop-down list at a twip position, empty and without a selection. It answers the mouse wheel
+// only while it has the focus: scrolling over a window must never pick an entry, which may open a
+// port or change what is measured.
+QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int width, int height);
 QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& caption, int left,
                      int top, int width, int height);
 // The face the windows are laid out for, at `pointSize`: MS Sans Serif where it is installed,

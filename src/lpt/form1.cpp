@@ -60,11 +60,7 @@ QRadioButton* makeOption(QWidget* frame, const char* name, int left)
 
 QComboBox* makeList(QWidget* parent, const char* name, int left, int top)
 {
-    auto* list = new QComboBox(parent);
-    list->setObjectName(QString::fromLatin1(name));
-    list->setGeometry(twipRect(left, top, 975, 315));
-    list->setEditable(false);
-    return list;
+    return diagnostika::makeList(parent, QString::fromLatin1(name), left, top, 975, 315);
 }
 
 } // namespace

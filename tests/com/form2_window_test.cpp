@@ -2,9 +2,11 @@
 #include "common/twips.h"
 #include "form2fixture.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QWheelEvent>
 
 namespace diagnostika::test {
 namespace {
@@ -129,6 +131,27 @@ TEST_F(Form2Test, PickingAPortOpensIt)
     EXPECT_EQ(lines().commPort(), 1);
     EXPECT_EQ(serial.log, (std::vector<std::string>{"open 1"}));
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Form2Test, TheWheelOverAListPicksOnlyOnceTheListHasTheFocus)
+{
+    QComboBox* port = list("port");
+    auto wheel = [port] {
+        QWheelEvent event(QPointF(5, 5), port->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(port, &event);
+    };
+    wheel();
+    EXPECT_EQ(port->currentIndex(), -1);
+    EXPECT_FALSE(lines().isOpen()) << "scrolling over the window opened a port";
+
+    area.show();
+    QApplication::setActiveWindow(&area);
+    port->setFocus();
+    if (!port->hasFocus())
+        GTEST_SKIP() << "this platform gives no focus to a widget";
+    wheel();
+    EXPECT_NE(port->currentIndex(), -1);
 }
 
 TEST_F(Form2Test, PickingAnotherPortClosesTheOpenOneFirst)
