@@ -28,6 +28,10 @@ MeasurementForm::~MeasurementForm()
 
 void MeasurementForm::show(QMdiArea* area)
 {
+    // A window that has closed but is not yet destroyed cannot come back; it goes now, so that a
+    // fresh one is built.
+    if (window_ && unloaded_)
+        delete window_.data();
     if (window_) {
         window_->showNormal();
         area->setActiveSubWindow(window_);
@@ -51,6 +55,7 @@ void MeasurementForm::show(QMdiArea* area)
     window->setOption(QMdiSubWindow::RubberBandResize, false);
     window->installEventFilter(this);
     window_ = window;
+    unloaded_ = false;
     connect(window, &QObject::destroyed, this, [this] {
         releaseControls();
         client_ = nullptr;
@@ -68,7 +73,7 @@ void MeasurementForm::show(QMdiArea* area)
 
 void MeasurementForm::close()
 {
-    if (window_)
+    if (window_ && !unloaded_)
         window_->close();
 }
 
@@ -76,8 +81,11 @@ bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
 {
     // The type first: while the window is being destroyed it still sends events (children going),
     // and looking at the guarded pointer then would treat a half-destroyed widget as a subwindow.
-    if (event->type() == QEvent::Close && watched == window_)
+    // The window is destroyed only later: a second close before then must not unload again.
+    if (event->type() == QEvent::Close && watched == window_ && !unloaded_) {
+        unloaded_ = true;
         formUnload();
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -25,6 +25,7 @@ public:
     void show(QMdiArea* area);
     // Closes the window if it is open; the state fields stay.
     void close();
+    // From opening until the closed window is destroyed.
     bool isOpen() const { return !window_.isNull(); }
 
     // While open: the child window and the widget that holds the controls; otherwise null.
@@ -55,6 +56,7 @@ private:
     QSize clientTwips_;
     QPointer<QMdiSubWindow> window_;
     QPointer<QWidget> client_;
+    bool unloaded_ = false; // the window has closed and waits to be destroyed
 };
 
 } // namespace diagnostika
