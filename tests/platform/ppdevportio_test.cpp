@@ -1,7 +1,10 @@
 #include "lpt/converterreader.h"
 #include "platform/linux/ppdevportio.h"
 
+#include <QTemporaryDir>
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -262,6 +265,23 @@ TEST(PpdevPortIo, APortHeldByAnotherIsReportedInUseNotWaitedFor)
 
     kernel.files["/proc/sys/dev/parport/parport0/devices/active"] = "none\n";
     EXPECT_EQ(io.read(889), 0xD8);
+}
+
+TEST(PpdevPortIo, APortGivenByALinkIsAskedAboutUnderItsOwnName)
+{
+    // Such as a udev link, or both ports given as the same device: the claim would wait forever.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path folder = dir.path().toStdString();
+    std::ofstream(folder / "parport0").put('\n');
+    std::filesystem::create_symlink("parport0", folder / "lpt-a");
+    const std::string link = (folder / "lpt-a").string();
+
+    FakeKernel kernel;
+    kernel.files["/proc/sys/dev/parport/parport0/devices/active"] = "ppdev0\n";
+    PpdevPortIo io({{1, QString::fromStdString(link)}}, kernel);
+    EXPECT_EQ(errorMessage(io, 889), link + ": port používa iný program alebo zariadenie (ppdev0)");
+    EXPECT_TRUE(kernel.calls.empty()) << "no claim that would block";
 }
 
 TEST(PpdevPortIo, AGivenDeviceThatDoesNotExistIsNamed)

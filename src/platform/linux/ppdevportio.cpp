@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
 
@@ -149,8 +150,11 @@ void PpdevPortIo::refuseIfHeld(const std::string& path)
     // PPCLAIM blocks, with no time limit, while another holds the port: a printer driver in the
     // middle of a job or another program. The UI thread must not wait on it, so ask the parport
     // layer first who holds the port ("none" when nobody does).
-    const std::size_t slash = path.rfind('/');
-    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    // A device given by another name (a udev link) is asked about under the port's own name.
+    std::error_code ignored;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ignored);
+    const std::string name =
+        (resolved.empty() ? std::filesystem::path(path) : resolved).filename().string();
     if (name.rfind("parport", 0) != 0)
         return;
     std::string holder;
