@@ -12,7 +12,9 @@ struct SystemColourRole {
 
 // Windows system colour numbers that have a Qt palette counterpart.
 constexpr SystemColourRole roles[] = {
+    {4, QPalette::Window},     // menu bar: Qt paints its menus in the window colours
     {5, QPalette::Base},       // window background
+    {7, QPalette::WindowText}, // menu text
     {8, QPalette::Text},       // window text
     {13, QPalette::Highlight}, // highlight
     {14, QPalette::HighlightedText},

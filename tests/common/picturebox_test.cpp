@@ -20,6 +20,9 @@ TEST(ColourTest, ValuesAreBlueGreenRedAndSystemColoursFollowThePalette)
     QPalette palette;
     palette.setColor(QPalette::Active, QPalette::Button, QColor(1, 2, 3));
     EXPECT_EQ(toQColor(syscolour::buttonFace, palette), QColor(1, 2, 3));
+    // The menu colours follow the desktop too, so text on them stays readable in a dark scheme.
+    palette.setColor(QPalette::Active, QPalette::Window, QColor(4, 5, 6));
+    EXPECT_EQ(toQColor(systemColour(4), palette), QColor(4, 5, 6));
     // No Qt role for the application workspace: the classic grey.
     EXPECT_EQ(toQColor(syscolour::appWorkspace, palette), QColor(128, 128, 128));
     // An unknown system colour never reads past the table.
