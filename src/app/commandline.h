@@ -16,12 +16,13 @@ struct CommandLine {
     QStringList openWindows; // "com", "lpt", "game", opened in this order at start
     QString screenshotPath;  // when set: save the main window there after `screenshotAfterMs`, quit
     int screenshotAfterMs = 3000;
-    int gamePeriodMs =
-        0; // when set: move the game window's period scroll bar there, as a user would
+    // When set: move the game window's period scroll bar there, as a user would.
+    int gamePeriodMs = 0;
 };
 
-// Parses the application's arguments. --help and --version print and exit, as does an error (with a
-// message on standard error and status 2).
+// Parses the application's arguments. --help and --version print and exit, as does an error, with a
+// message on standard error: status 1 for an option it does not know or one missing its value, 2
+// for a value it cannot use.
 CommandLine parseCommandLine(const QCoreApplication& app);
 
 // The same for an argument list (the first entry is the program); errors come back in `error`.

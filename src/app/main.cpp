@@ -2,11 +2,13 @@
 #include "game/form3.h"
 #include "platform/backends.h"
 #include "shell/mdiform1.h"
+#include "shell/qttexts.h"
 
 #include <QApplication>
 #include <QMdiArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 
 using namespace diagnostika;
@@ -14,6 +16,8 @@ using namespace diagnostika;
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    QTranslator qtTexts;
+    installQtTexts(app, qtTexts);
     QApplication::setApplicationName(QStringLiteral("diagnostika"));
     QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
 

@@ -4,6 +4,7 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "shell/mdiform1.h"
+#include "shell/qttexts.h"
 #include "support/fakeclock.h"
 #include "support/fakejoystick.h"
 #include "support/fakeportio.h"
@@ -17,6 +18,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTranslator>
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
@@ -111,6 +113,21 @@ TEST_F(MDIForm1Test, GameEntryOpensOneWindowAndReactivatesIt)
     EXPECT_EQ(main->mdiArea()->activeSubWindow(), first);
     EXPECT_EQ(&main->form3(), &form);
     EXPECT_EQ(form.krok, 1); // the same window object, not a fresh one
+}
+
+TEST_F(MDIForm1Test, QtsOwnTextsInTheWindowsAreSlovak)
+{
+    QTranslator translator;
+    ASSERT_TRUE(installQtTexts(*QCoreApplication::instance(), translator));
+    entry("mnuZvlastItem")->trigger();
+    QMdiSubWindow* window = main->form3().window();
+    ASSERT_NE(window, nullptr);
+    QStringList texts;
+    for (const QAction* action : window->systemMenu()->actions())
+        texts << action->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("&Zavrieť"))) << texts.join(u'|').toStdString();
+    EXPECT_FALSE(texts.contains(QStringLiteral("&Close")));
+    QCoreApplication::removeTranslator(&translator);
 }
 
 TEST_F(MDIForm1Test, ExitClosesEveryWindowWithoutAPrompt)
