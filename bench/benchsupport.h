@@ -1,10 +1,12 @@
 #pragma once
-// What the benchmark programs share: the process's CPU time, and picking a list entry as a user
-// does.
+// What the benchmark programs share: the process's CPU time, picking a list entry as a user does,
+// and the summary line that scripts/bench gathers into its table.
 
 #include <QComboBox>
 #include <QString>
 #include <QWidget>
+#include <cstdarg>
+#include <cstdio>
 #include <ctime>
 
 namespace diagnostika::bench {
@@ -24,6 +26,18 @@ inline void pick(QWidget* client, const char* list, const char* item)
     const int index = combo->findText(QString::fromLatin1(item));
     combo->setCurrentIndex(index);
     Q_EMIT combo->activated(index);
+}
+
+// One row of the summary table: "=> measure<TAB>measured<TAB>goal", the measured figure formatted
+// as printf does.
+inline void summary(const char* measure, const char* goal, const char* format, ...)
+{
+    char measured[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(measured, sizeof measured, format, args);
+    va_end(args);
+    std::printf("=> %s\t%s\t%s\n", measure, measured, goal);
 }
 
 } // namespace diagnostika::bench
