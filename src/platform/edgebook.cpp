@@ -17,13 +17,7 @@ void EdgeBook::start(const LineSample& sample)
     if (haveCounts_)
         counts_ = *sample.counts;
     levels_ = sample.levels;
-}
-
-std::uint32_t EdgeBook::edgesFor(std::uint32_t delta, bool before, bool now)
-{
-    const bool flipped = before != now;
-    const bool odd = (delta & 1u) != 0;
-    return odd == flipped ? delta : delta + 1;
+    readLevels_ = sample.levels;
 }
 
 std::vector<Edge> EdgeBook::update(const LineSample& sample)
@@ -34,25 +28,45 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
     }
 
     std::array<std::uint32_t, lineCount> n{};
+    std::array<bool, lineCount> after{};
     std::uint32_t most = 0;
     std::size_t total = 0;
     const bool counted = haveCounts_ && sample.counts.has_value();
     for (int i = 0; i < lineCount; ++i) {
+        const bool level = sample.levels[i];
+        bool trustCounter = counted;
         std::uint32_t delta = 0;
         if (counted) {
             // Unsigned difference: a counter that wrapped past 2^32 still gives the true delta.
             delta = (*sample.counts)[i] - counts_[i];
-            if (delta > maxPlausibleDelta)
-                delta = 0;
+            if (delta > maxPlausibleDelta) {
+                delta = 0; // a reset counter only re-synchronises: the level decides
+                trustCounter = false;
+            }
+            if (delta != 0)
+                countersMoved_ = true;
+            else if (level != readLevels_[i])
+                ++levelOnlyChanges_;
         }
-        const bool changed = sample.levels[i] != levels_[i];
-        if (delta != 0)
-            countersMoved_ = true;
-        else if (changed && counted)
-            ++levelOnlyChanges_;
-        n[i] = edgesFor(delta, levels_[i], sample.levels[i]);
-        if (counted && n[i] != delta)
-            ++disagreements_;
+
+        if (!trustCounter || !countersMoved_) {
+            n[i] = delta + ((levels_[i] != level) != ((delta & 1u) != 0) ? 1u : 0u);
+            after[i] = level;
+            disagreeingSince_[i].reset();
+        } else {
+            n[i] = delta;
+            after[i] = levels_[i] != ((delta & 1u) != 0);
+            if (after[i] == level) {
+                disagreeingSince_[i].reset();
+            } else if (!disagreeingSince_[i]) {
+                disagreeingSince_[i] = sample.atMs;
+            } else if (sample.atMs - *disagreeingSince_[i] >= settleMs) {
+                ++n[i];
+                after[i] = level;
+                ++disagreements_;
+                disagreeingSince_[i].reset();
+            }
+        }
         most = std::max(most, n[i]);
         total += n[i];
     }
@@ -63,16 +77,17 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
         for (int i = 0; i < lineCount; ++i) {
             if (round >= n[i])
                 continue;
-            // The last edge of a line ends at the level read now; earlier ones alternate.
+            // The last edge of a line ends at its new level; earlier ones alternate.
             const bool lastParity = ((n[i] - 1 - round) & 1u) == 0;
-            edges.push_back({i, lastParity ? sample.levels[i] : !sample.levels[i]});
+            edges.push_back({i, lastParity ? after[i] : !after[i]});
         }
     }
 
     haveCounts_ = sample.counts.has_value();
     if (haveCounts_)
         counts_ = *sample.counts;
-    levels_ = sample.levels;
+    levels_ = after;
+    readLevels_ = sample.levels;
     return edges;
 }
 

@@ -8,11 +8,18 @@
 // exactly: each edge names the level after it, the last one is the level read now, and they
 // alternate. Three changes ending low are low, high, low.
 //
-// When the level and the counter disagree (an even count but a new level, or an odd count but the
-// old level), a change was missed by the counter or merged by the driver. The level is the truth
-// then, and one more edge than counted is assumed: the least that explains both. A line without a
-// counter (drivers without TIOCGICOUNT) is the same case with a count of 0: every level change is
-// one edge.
+// The level and the counter can disagree (an even count but a new level, or an odd count but the
+// old level) for two reasons that look the same in one reading:
+//  - the level is ahead of the counter: some USB adapters read the level live from the chip while
+//    their counters move only when the next status report arrives, up to their latency later, and
+//    a reading taken while the lines move can pair a level with counters from just before it;
+//  - the counter merged changes: a pulse shorter than the driver's interrupt latency counts once.
+// The first heals by itself at the next reading; taking the level as the truth at once would add
+// an edge for it and another when the counter catches up. So the counter is trusted, and a
+// disagreement becomes one more edge (the least that explains both) only when it has lasted
+// `settleMs`, longer than any adapter's reporting latency. Until the counters have been seen to
+// move at all, and on a line without counters (drivers without TIOCGICOUNT), the level is the
+// truth at once: every level change is one edge.
 //
 // Pure and single-threaded; the serial backends and the simulator feed it.
 
@@ -33,10 +40,12 @@ constexpr int commEventOf(int line)
     return line == lineCTS ? comEvCTS : line == lineDSR ? comEvDSR : comEvCD;
 }
 
-// One reading of the three lines. `counts` is empty where the driver keeps no counters.
+// One reading of the three lines, taken at `atMs` on the tick clock. `counts` is empty where the
+// driver keeps no counters.
 struct LineSample {
     std::optional<std::array<std::uint32_t, lineCount>> counts;
     std::array<bool, lineCount> levels{};
+    std::int64_t atMs = 0;
 };
 
 struct Edge {
@@ -49,6 +58,9 @@ public:
     // Counter deltas above this are a counter that went back (reset by the driver), not a wrap of
     // 2^32 changes: the reading then only re-synchronises, and the level decides.
     static constexpr std::uint32_t maxPlausibleDelta = 0x7fffffffu;
+    // How long a level may disagree with its counter before the counter is taken to have missed a
+    // change. USB adapters report line changes every 16 ms by default.
+    static constexpr std::int64_t settleMs = 40;
 
     // Forgets everything; the next reading is the baseline and yields no edges.
     void reset();
@@ -62,26 +74,25 @@ public:
     // in turn (CTS, DSR, CD), which is the likeliest order for lines pulsing at similar rates.
     std::vector<Edge> update(const LineSample& sample);
 
-    // The levels after the last reading (all false before the first one).
+    // The levels after the edges given so far (all false before the first reading).
     std::array<bool, lineCount> levels() const { return levels_; }
 
     // Readings where a line's level changed while its counter stood still. A driver whose counters
     // never move shows this on every change; the backend then reports level-only capture.
     std::uint64_t levelOnlyChanges() const { return levelOnlyChanges_; }
-    // Readings where the counter and the level disagreed (a change the counter or driver missed).
+    // Changes the counters missed: disagreements that lasted and became an edge of their own.
     std::uint64_t disagreements() const { return disagreements_; }
     // Whether any counter has moved since the baseline.
     bool countersMoved() const { return countersMoved_; }
-
-    // The edges a line makes when it changes `delta` times and ends at `now`, having been at
-    // `before`: `delta` if they agree, one more if they do not. Exposed for the tests.
-    static std::uint32_t edgesFor(std::uint32_t delta, bool before, bool now);
 
 private:
     bool started_ = false;
     bool haveCounts_ = false;
     std::array<std::uint32_t, lineCount> counts_{};
-    std::array<bool, lineCount> levels_{};
+    std::array<bool, lineCount> levels_{};     // after the edges given
+    std::array<bool, lineCount> readLevels_{}; // as last read
+    // Since when each line's level has disagreed with its counter, while it does.
+    std::array<std::optional<std::int64_t>, lineCount> disagreeingSince_{};
     std::uint64_t levelOnlyChanges_ = 0;
     std::uint64_t disagreements_ = 0;
     bool countersMoved_ = false;

@@ -10,9 +10,9 @@ namespace {
 using Counts = std::array<std::uint32_t, lineCount>;
 using Levels = std::array<bool, lineCount>;
 
-LineSample counted(Counts c, Levels l)
+LineSample counted(Counts c, Levels l, std::int64_t atMs = 0)
 {
-    return LineSample{c, l};
+    return LineSample{c, l, atMs};
 }
 
 LineSample levelsOnly(Levels l)
@@ -39,35 +39,85 @@ struct OneLineCase {
     std::uint32_t delta;
     bool before;
     bool now;
-    const char* edges; // on DSR
+    const char* edges; // on DSR, at the reading
+    const char* later; // on DSR, when the same reading comes again once the counter has settled
 };
 
 class OneLine : public ::testing::TestWithParam<OneLineCase> {};
 
-TEST_P(OneLine, EdgesAlternateAndEndAtTheLevelReadNow)
+TEST_P(OneLine, EdgesAlternateAndEndAtTheLevelReadOnceTheCounterAgrees)
 {
     const OneLineCase& c = GetParam();
     EdgeBook book;
-    book.start(counted({7, 100, 0}, {true, c.before, false}));
-    const auto edges = book.update(counted({7, 100 + c.delta, 0}, {true, c.now, false}));
-    EXPECT_EQ(text(edges), c.edges);
+    // Counters that have been seen to move, as a working driver's have.
+    book.start(counted({6, 100, 0}, {false, c.before, false}));
+    ASSERT_EQ(text(book.update(counted({7, 100, 0}, {true, c.before, false}))), "C1");
+    EXPECT_EQ(text(book.update(counted({7, 100 + c.delta, 0}, {true, c.now, false}, 1000))),
+              c.edges);
+    // Nothing moved since; the level still says what it said.
+    EXPECT_EQ(text(book.update(
+                  counted({7, 100 + c.delta, 0}, {true, c.now, false}, 1000 + EdgeBook::settleMs))),
+              c.later);
     EXPECT_EQ(book.levels()[lineDSR], c.now);
+    EXPECT_EQ(text(book.update(counted({7, 100 + c.delta, 0}, {true, c.now, false}, 5000))), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Deltas, OneLine,
-    ::testing::Values(
-        OneLineCase{"nothing", 0, false, false, ""}, OneLineCase{"nothingHigh", 0, true, true, ""},
-        OneLineCase{"rise", 1, false, true, "D1"}, OneLineCase{"fall", 1, true, false, "D0"},
-        OneLineCase{"pulse", 2, false, false, "D1 D0"}, OneLineCase{"gap", 2, true, true, "D0 D1"},
-        OneLineCase{"threeEndingLow", 3, true, false, "D0 D1 D0"},
-        OneLineCase{"threeEndingHigh", 3, false, true, "D1 D0 D1"},
-        // The level disagrees with the counter: the level wins, with one edge more than counted.
-        OneLineCase{"evenDeltaNewLevel", 2, false, true, "D1 D0 D1"},
-        OneLineCase{"zeroDeltaNewLevel", 0, true, false, "D0"},
-        OneLineCase{"oddDeltaSameLevel", 1, false, false, "D1 D0"},
-        OneLineCase{"threeSameLevel", 3, true, true, "D0 D1 D0 D1"}),
+    ::testing::Values(OneLineCase{"nothing", 0, false, false, "", ""},
+                      OneLineCase{"nothingHigh", 0, true, true, "", ""},
+                      OneLineCase{"rise", 1, false, true, "D1", ""},
+                      OneLineCase{"fall", 1, true, false, "D0", ""},
+                      OneLineCase{"pulse", 2, false, false, "D1 D0", ""},
+                      OneLineCase{"gap", 2, true, true, "D0 D1", ""},
+                      OneLineCase{"threeEndingLow", 3, true, false, "D0 D1 D0", ""},
+                      OneLineCase{"threeEndingHigh", 3, false, true, "D1 D0 D1", ""},
+                      // The level disagrees with the counter: the counted edges at once, and once
+                      // the disagreement has lasted, the one change the counter missed.
+                      OneLineCase{"evenDeltaNewLevel", 2, false, true, "D1 D0", "D1"},
+                      OneLineCase{"zeroDeltaNewLevel", 0, true, false, "", "D0"},
+                      OneLineCase{"oddDeltaSameLevel", 1, false, false, "D1", "D0"},
+                      OneLineCase{"threeSameLevel", 3, true, true, "D0 D1 D0", "D1"}),
     [](const ::testing::TestParamInfo<OneLineCase>& p) { return std::string(p.param.name); });
+
+TEST(EdgeBook, ALevelAheadOfItsCounterIsOneEdgeWhenTheCounterCatchesUp)
+{
+    // A USB adapter reads the level live; its counter moves with the next status report.
+    EdgeBook book;
+    book.start(counted({0, 0, 0}, {false, false, false}, 0));
+    ASSERT_EQ(text(book.update(counted({0, 2, 0}, {false, false, false}, 5))), "D1 D0");
+    EXPECT_EQ(text(book.update(counted({0, 2, 0}, {false, true, false}, 100))), "");
+    EXPECT_EQ(text(book.update(counted({0, 2, 0}, {false, true, false}, 110))), "");
+    EXPECT_EQ(text(book.update(counted({0, 3, 0}, {false, true, false}, 116))), "D1");
+    EXPECT_EQ(text(book.update(counted({0, 3, 0}, {false, true, false}, 300))), "");
+    EXPECT_EQ(book.disagreements(), 0u);
+}
+
+TEST(EdgeBook, ALevelBehindItsCounterAddsNothing)
+{
+    // A reading taken while the line moves pairs a level with counters from just after it.
+    EdgeBook book;
+    book.start(counted({4, 0, 0}, {false, false, false}, 0));
+    EXPECT_EQ(text(book.update(counted({5, 0, 0}, {false, false, false}, 10))), "C1");
+    EXPECT_EQ(text(book.update(counted({5, 0, 0}, {true, false, false}, 12))), "");
+    EXPECT_EQ(text(book.update(counted({6, 0, 0}, {true, false, false}, 30))), "C0");
+    EXPECT_EQ(text(book.update(counted({6, 0, 0}, {false, false, false}, 31))), "");
+    EXPECT_EQ(text(book.update(counted({6, 0, 0}, {false, false, false}, 500))), "");
+    EXPECT_EQ(book.disagreements(), 0u);
+}
+
+TEST(EdgeBook, APulseTheCounterMergedIsCompletedOnceTheLevelHasLasted)
+{
+    // Shorter than the driver's interrupt latency: counted once, and the line is back.
+    EdgeBook book;
+    book.start(counted({0, 0, 9}, {false, false, true}, 0));
+    EXPECT_EQ(text(book.update(counted({0, 0, 10}, {false, false, true}, 100))), "K0");
+    EXPECT_EQ(text(book.update(counted({0, 0, 10}, {false, false, true}, 120))), "");
+    EXPECT_EQ(text(book.update(counted({0, 0, 10}, {false, false, true}, 150))), "K1");
+    EXPECT_EQ(book.disagreements(), 1u);
+    // While the line keeps pulsing the same way, the counter goes on being trusted.
+    EXPECT_EQ(text(book.update(counted({0, 0, 12}, {false, false, true}, 160))), "K0 K1");
+}
 
 TEST(EdgeBook, TheBaselineYieldsNoEdgesWhateverTheCountersSay)
 {
@@ -159,19 +209,30 @@ TEST(EdgeBook, ManyEdgesInOneReadingAreAllKeptInOrder)
     EXPECT_EQ(pulses, 10000);
 }
 
-TEST(EdgeBook, EdgesForAgreesWithTheSequencesProduced)
+TEST(EdgeBook, EveryReadingLeavesTheOldLevelAndAlternates)
 {
     for (std::uint32_t d = 0; d < 6; ++d)
         for (int b = 0; b < 2; ++b)
             for (int n = 0; n < 2; ++n) {
+                SCOPED_TRACE(testing::Message()
+                             << "delta " << d << " before " << b << " now " << n);
                 EdgeBook book;
-                book.start(counted({0, 0, 0}, {b != 0, false, false}));
-                const auto edges = book.update(counted({d, 0, 0}, {n != 0, false, false}));
-                EXPECT_EQ(edges.size(), EdgeBook::edgesFor(d, b != 0, n != 0))
-                    << "delta " << d << " before " << b << " now " << n;
-                if (!edges.empty()) {
-                    EXPECT_NE(edges.front().level, b != 0) << "first edge must leave the old level";
+                book.start(counted({0, 0, 0}, {b != 0, false, false}, 0));
+                std::vector<Edge> edges =
+                    book.update(counted({d, 0, 0}, {n != 0, false, false}, 1));
+                const auto later =
+                    book.update(counted({d, 0, 0}, {n != 0, false, false}, 1 + EdgeBook::settleMs));
+                edges.insert(edges.end(), later.begin(), later.end());
+                // The counted changes, and one more when the level cannot be reached by them.
+                const bool flipped = b != n;
+                const std::uint32_t expected = d + (((d & 1u) != 0) != flipped ? 1u : 0u);
+                ASSERT_EQ(edges.size(), expected);
+                bool level = b != 0;
+                for (const Edge& e : edges) {
+                    EXPECT_NE(e.level, level);
+                    level = e.level;
                 }
+                EXPECT_EQ(level, n != 0);
             }
 }
 

@@ -197,6 +197,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     LineSample baseline;
     if (const int err = readSample(fd, probe_, haveLevels_, baseline))
         return failClosing(err);
+    baseline.atMs = clock_.milliseconds();
     book_.start(baseline);
     updateMode();
 
@@ -329,6 +330,7 @@ void LinuxSerialLines::watch()
                 lost = true;
                 break;
             }
+            sample.atMs = stamp;
             const std::vector<Edge> edges = book_.update(sample);
 
             if (round == 0) {

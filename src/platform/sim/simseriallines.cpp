@@ -54,6 +54,7 @@ LineSample SensorBox::sampleAt(std::int64_t ms) const
 {
     const double revolutions = revolutionsAt(ms);
     LineSample s;
+    s.atMs = ms;
     std::array<std::uint32_t, lineCount> counts{};
     for (int i = 0; i < lineCount; ++i) {
         const Sensor& sensor = m_.sensors[i];
