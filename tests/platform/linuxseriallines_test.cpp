@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -245,6 +246,37 @@ TEST_F(LinuxSerialOnPty, AHungUpDeviceIsLostOnceAndClosed)
     lines.close();
     QCoreApplication::processEvents();
     EXPECT_EQ(lost.count(), 1);
+}
+
+TEST_F(LinuxSerialOnPty, APortOpenedAgainWhileClosingIsLeftOpen)
+{
+    Pty other;
+    ASSERT_FALSE(other.path().isEmpty());
+    options.comDevices[4] = other.path();
+    LinuxSerialLines lines(clock, options);
+    ASSERT_TRUE(lines.open(2, nullptr));
+    // Once the watcher runs, the other side goes; the watcher queues the loss and ends. Nothing
+    // has been handed over yet: no event has been processed.
+    for (int i = 0; i < 5000 && lines.wakeCount() == 0; ++i)
+        QThread::msleep(1);
+    pty.closeMaster();
+    for (int i = 0; i < 5000 && lines.watcherTid() != 0; ++i)
+        QThread::msleep(1);
+    ASSERT_EQ(lines.watcherTid(), 0);
+
+    // Closing hands the loss over, and its handler opens another port at once.
+    int lost = 0;
+    QObject::connect(&lines, &SerialLines::portLost, [&] {
+        ++lost;
+        EXPECT_TRUE(lines.open(4, nullptr));
+    });
+    lines.close();
+    EXPECT_EQ(lost, 1);
+    ASSERT_TRUE(lines.isOpen()) << "the closing released the port opened meanwhile";
+    EXPECT_EQ(lines.commPort(), 4);
+    EXPECT_EQ(lines.device(), other.path());
+    lines.close();
+    EXPECT_FALSE(lines.isOpen());
 }
 
 TEST(LinuxSerialDevices, ComPortsMapToTheUartsUnlessOverridden)

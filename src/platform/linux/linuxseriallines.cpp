@@ -142,7 +142,9 @@ QString LinuxSerialLines::devicePath(int commPort) const
 
 bool LinuxSerialLines::open(int commPort, SerialError* error)
 {
-    close();
+    // Closing hands over what was still queued, and a handler of that may itself open a port.
+    while (isOpen())
+        close();
 
     SerialError e;
     e.commPort = commPort;
@@ -209,6 +211,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     wakes_ = 0;
     stop_ = false;
     exited_ = false;
+    ++session_;
     try {
         watcher_ = std::thread(&LinuxSerialLines::watch, this);
     } catch (const std::system_error& failure) {
@@ -221,9 +224,36 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
 
 void LinuxSerialLines::close()
 {
+    const bool watching = watcher_.joinable();
     stopWatcher();
+    // The watcher's last reading may be a moment old: the edges since then are owed too. A port
+    // that has failed has nothing more to give, and its loss is queued already.
+    if (watching && fd_ >= 0)
+        readAndPost(nullptr);
+    const std::uint64_t session = session_;
     queue_.deliver();
-    releaseDevice();
+    if (session == session_)
+        releaseDevice();
+}
+
+int LinuxSerialLines::readAndPost(std::size_t* posted)
+{
+    const std::int64_t stamp = clock_.milliseconds();
+    LineSample sample;
+    if (const int err = readSample(fd_, probe_, haveLevels_, sample))
+        return err;
+    sample.atMs = stamp;
+    const std::vector<Edge> edges = book_.update(sample);
+    if (posted)
+        *posted = edges.size();
+    if (edges.empty())
+        return 0;
+    std::vector<LineEvent> events;
+    events.reserve(edges.size());
+    for (const Edge& edge : edges)
+        events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+    queue_.post(std::move(events));
+    return 0;
 }
 
 void LinuxSerialLines::stopWatcher()
@@ -322,29 +352,19 @@ void LinuxSerialLines::watch()
         // otherwise be seen only at the next re-check.
         bool lost = false;
         for (int round = 0; round < 64; ++round) {
-            const std::int64_t stamp = clock_.milliseconds();
-            LineSample sample;
-            if (const int err = readSample(fd_, probe_, haveLevels_, sample)) {
+            std::size_t posted = 0;
+            if (const int err = readAndPost(&posted)) {
                 // Whatever else fails here leaves nothing to watch either.
                 lose(err);
                 lost = true;
                 break;
             }
-            sample.atMs = stamp;
-            const std::vector<Edge> edges = book_.update(sample);
-
             if (round == 0) {
-                probe_.afterFirstReading(woke, !edges.empty(), book_);
+                probe_.afterFirstReading(woke, posted != 0, book_);
                 updateMode();
             }
-
-            if (edges.empty())
+            if (posted == 0)
                 break;
-            std::vector<LineEvent> events;
-            events.reserve(edges.size());
-            for (const Edge& edge : edges)
-                events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
-            queue_.post(std::move(events));
         }
         if (lost)
             break;

@@ -74,6 +74,9 @@ public:
 
 private:
     void watch();
+    // One reading of the lines: its edges are queued for the owner, and counted in `posted`.
+    // Returns 0 or the errno of a failed read.
+    int readAndPost(std::size_t* posted);
     void stopWatcher();
     void releaseDevice();
     void deliverEdge(const LineEvent& event);
@@ -85,6 +88,9 @@ private:
     SerialPortLock lock_;
 
     int fd_ = -1;
+    // Counts the openings: a handler run while closing may open the port again, which the closing
+    // must then leave alone.
+    std::uint64_t session_ = 0;
     int commPort_ = 0;
     QString device_;
     LineLevels levels_;
