@@ -2,6 +2,7 @@
 // counters nor the wait, so it runs in the polling fallback. Real UARTs and USB adapters are
 // covered by the rig tests.
 #include "platform/linux/linuxseriallines.h"
+#include "platform/linux/serialportlock.h"
 #include "support/fakeclock.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -185,6 +187,8 @@ TEST_F(LinuxSerialOnPty, StaleLocksAreTakenOver)
     const Case cases[] = {
         {"ten-column PID of no process", "  99999999\n"},
         {"plain PID of no process", "99999999\nsomeprogram\nhost\n"},
+        // Cut to 32 bits this would be PID 1, which always runs.
+        {"a number no process can have", "4294967297\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -196,6 +200,43 @@ TEST_F(LinuxSerialOnPty, StaleLocksAreTakenOver)
         ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
         EXPECT_EQ(lock.readLine().trimmed().toLong(), static_cast<long>(::getpid()));
     }
+}
+
+TEST(SerialPortLock, ALiveLockWhereWeCannotWriteIsStillHonoured)
+{
+    // A lock directory that only root may write, as on many systems, with init's lock in it. The
+    // check runs as an ordinary user, in a child process.
+    QTemporaryDir top;
+    ASSERT_TRUE(top.isValid());
+    const QString dir = top.path() + QStringLiteral("/lock");
+    ASSERT_TRUE(QDir().mkdir(dir));
+    {
+        QFile lock(dir + QStringLiteral("/LCK..ttyS7"));
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+        lock.write("         1\n");
+    }
+    const QByteArray topNative = QFile::encodeName(top.path());
+    const QByteArray dirNative = QFile::encodeName(dir);
+    ASSERT_EQ(::chmod(topNative.constData(), 0755), 0);
+    ASSERT_EQ(::chmod(dirNative.constData(), 0555), 0);
+
+    SerialPortLock lock({dir});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        long holder = 0;
+        const SerialPortLock::Result result = lock.acquire(QStringLiteral("/dev/ttyS7"), &holder);
+        ::_exit(result == SerialPortLock::Result::Held && holder == 1
+                    ? 0
+                    : 10 + static_cast<int>(result));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 + the result the child got (100: could not drop root)";
+    ::chmod(dirNative.constData(), 0755);
 }
 
 TEST_F(LinuxSerialOnPty, AFreshEmptyLockMayBeBeingWrittenAndCountsAsHeld)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,15 @@ constexpr std::time_t freshLockSeconds = 2;
 
 enum class Owner { Alive, Gone, Unknown };
 
-Owner ownerOf(const QString& path, long* pid, int* readError)
+// Which file a lock was: a stale one is removed only if it is still the same file, not a fresh lock
+// another program put in its place meanwhile.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+Owner ownerOf(const QString& path, long* pid, int* readError, FileId* id = nullptr)
 {
     *pid = 0;
     *readError = 0;
@@ -42,6 +51,8 @@ Owner ownerOf(const QString& path, long* pid, int* readError)
     struct stat st {};
     const bool haveStat = ::fstat(fd, &st) == 0;
     ::close(fd);
+    if (id && haveStat)
+        *id = FileId{st.st_dev, st.st_ino};
     if (n < 0) {
         *readError = errno;
         return Owner::Unknown;
@@ -49,11 +60,16 @@ Owner ownerOf(const QString& path, long* pid, int* readError)
     // Both the ten-column ASCII form and a plain number on the first line are in use.
     char* end = nullptr;
     const long value = std::strtol(buf, &end, 10);
-    if (end == buf || value <= 0) {
+    if (end == buf) {
+        // No number yet: a lock another program may still be writing, unless it has been so for
+        // a while.
         if (haveStat && std::time(nullptr) - st.st_mtime < freshLockSeconds)
             return Owner::Unknown;
         return Owner::Gone;
     }
+    // A number no process can have is no owner (cut to a pid_t, it could name a live one).
+    if (value <= 0 || value > std::numeric_limits<pid_t>::max())
+        return Owner::Gone;
     *pid = value;
     if (::kill(static_cast<pid_t>(value), 0) == 0 || errno == EPERM)
         return Owner::Alive;
@@ -119,9 +135,40 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
     const int len = std::snprintf(content, sizeof content, "%10ld\ndiagnostika\n%s\n",
                                   static_cast<long>(::getpid()), host);
 
-    // A stale lock is removed and the attempt repeated; two rounds are enough unless another
-    // program keeps racing us for it, which then counts as held.
+    // An existing lock is read first: a running owner is honoured even where we could not write
+    // a lock of our own, and one we cannot read belongs to somebody else. A stale lock is removed
+    // and the attempt repeated; three rounds are enough unless another program keeps racing us for
+    // it, which then counts as held.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        long pid = 0;
+        int readError = 0;
+        FileId seen;
+        switch (ownerOf(path, &pid, &readError, &seen)) {
+        case Owner::Alive:
+            if (holder)
+                *holder = pid;
+            return Result::Held;
+        case Owner::Unknown:
+            if (readError != ENOENT) {
+                if (holder)
+                    *holder = 0;
+                return Result::Held;
+            }
+            break; // no lock: make ours
+        case Owner::Gone: {
+            struct stat now {};
+            if (::lstat(nativePath.constData(), &now) != 0 ||
+                !(FileId{now.st_dev, now.st_ino} == seen))
+                continue; // gone or replaced meanwhile: look again
+            if (::unlink(nativePath.constData()) != 0 && errno != ENOENT) {
+                if (reason)
+                    *reason = systemReason(errno);
+                return Result::Failed;
+            }
+            break;
+        }
+        }
+
         // Written in full under a temporary name and linked into place, so nobody ever reads a
         // half-written lock.
         QByteArray temp = tempTemplate;
@@ -153,33 +200,7 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
                 *reason = systemReason(linkError);
             return Result::Failed;
         }
-
-        long pid = 0;
-        int readError = 0;
-        switch (ownerOf(path, &pid, &readError)) {
-        case Owner::Alive:
-            if (holder)
-                *holder = pid;
-            return Result::Held;
-        case Owner::Unknown:
-            if (readError == ENOENT)
-                continue; // removed meanwhile: try again
-            if (holder)
-                *holder = pid;
-            if (readError != 0) {
-                if (reason)
-                    *reason = systemReason(readError);
-                return Result::Failed;
-            }
-            return Result::Held;
-        case Owner::Gone:
-            if (::unlink(nativePath.constData()) != 0 && errno != ENOENT) {
-                if (reason)
-                    *reason = systemReason(errno);
-                return Result::Failed;
-            }
-            break;
-        }
+        // Another program made its lock in between: the next round reads it.
     }
     if (holder)
         *holder = 0;
