@@ -165,6 +165,15 @@ void Form1::buildControls(QWidget* client)
     // The port list belongs to the window, over the settings frame beside its "Port:" label.
     port_ = makeList(client, "port", 720, 2520);
     port_->raise();
+    pickedAddress_ = portAddressFor(port_->currentText());
+    connect(port_, &QComboBox::activated, this, [this] {
+        // A port no longer sampled is given back at once, for other programs, not only when the
+        // window closes; the next tick opens the one picked.
+        const std::uint16_t address = portAddressFor(port_->currentText());
+        if (address != pickedAddress_)
+            portIo_.release();
+        pickedAddress_ = address;
+    });
 
     timer1_ = makeTimer(client, QStringLiteral("Timer1"), initialPeriod);
     connect(timer1_, &QTimer::timeout, this, &Form1::Timer1_Timer);

@@ -53,6 +53,8 @@ private:
 
     PortIo& portIo_;
     QString portProblem_;
+    // The address the port list stood for before the user's latest pick.
+    std::uint16_t pickedAddress_ = 0;
 
     // The controls, while the window is open.
     QScrollBar* takttimera_ = nullptr;

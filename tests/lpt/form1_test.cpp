@@ -229,6 +229,19 @@ TEST_F(Form1Test, ReadsTheConverterAtThePickedPort)
     EXPECT_EQ(form.prevodnik.adresaportu, 888);
 }
 
+TEST_F(Form1Test, SwitchingPortsGivesTheOldOneBack)
+{
+    pick("port", "LPT1");
+    tick(zeroVolts);
+    const int before = io.releases; // picking LPT1 let go of the unpicked list's port
+    pick("port", "LPT1");
+    EXPECT_EQ(io.releases, before) << "the same port picked again is kept";
+    pick("port", "LPT2");
+    EXPECT_EQ(io.releases, before + 1);
+    tick(zeroVolts);
+    EXPECT_EQ(io.log.back().address, 956);
+}
+
 TEST_F(Form1Test, ShowsThePickedQuantityInItsBox)
 {
     struct Case {
@@ -385,13 +398,14 @@ TEST_F(Form1Test, ReopeningStartsFreshControlsAndContinuesTheTrace)
         tick(halfScale);
     ASSERT_EQ(form.krok, 6); // 1 from the pick, then five ticks
 
+    const int releases = io.releases;
     form.close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // as the event loop would
     EXPECT_FALSE(form.isOpen());
-    EXPECT_EQ(io.releases, 1) << "closing lets go of the port";
+    EXPECT_EQ(io.releases, releases + 1) << "closing lets go of the port";
     form.Timer1_Timer(); // a tick that arrives late finds no controls and does nothing
     EXPECT_EQ(form.krok, 6);
-    EXPECT_EQ(io.releases, 1);
+    EXPECT_EQ(io.releases, releases + 1);
 
     form.show(&area);
     EXPECT_EQ(find<QComboBox>("port")->currentText(), QString());
