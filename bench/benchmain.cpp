@@ -1,12 +1,13 @@
 // The main of every benchmark binary: a headless QApplication, so windows can be built and driven,
 // then Google Benchmark.
+#include "benchsupport.h"
+
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    diagnostika::bench::preferOffscreen();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

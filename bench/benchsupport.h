@@ -2,6 +2,7 @@
 // What the benchmark programs share: the process's CPU time, picking a list entry as a user does,
 // and the summary line that scripts/bench gathers into its table.
 
+#include <QByteArray>
 #include <QComboBox>
 #include <QString>
 #include <QWidget>
@@ -10,6 +11,14 @@
 #include <ctime>
 
 namespace diagnostika::bench {
+
+// Benchmarks draw no windows on screen: Qt's offscreen platform unless the caller chose another.
+// Call before the application object exists.
+inline void preferOffscreen()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
 
 // CPU seconds the whole process has used, over all its threads.
 inline double cpuSeconds()

@@ -41,8 +41,7 @@ struct Interval {
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::preferOffscreen();
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Slovak, QLocale::Slovakia));
 

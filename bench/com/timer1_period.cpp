@@ -77,8 +77,7 @@ Result measure(Form2& form, int periodMs, int periods, bool reassignEveryTick = 
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::preferOffscreen();
     QApplication app(argc, argv);
 
     MonotonicClock clock;
