@@ -28,6 +28,11 @@ struct LineEvent {
     int commEvent = 0;        // comEvCTS, comEvDSR or comEvCD
     bool level = false;       // the line's level after the edge (true: active)
     std::int64_t stampMs = 0; // tick clock when the edge was seen
+    // Monotonic microseconds when the edge was seen, for timing pulses finer than the tick clock.
+    std::int64_t stampUs = 0;
+    // Whether stampUs is this edge's own time. A reading that finds several edges of one line saw
+    // only the last of them happen; the others carry that reading's stamp but are not timed.
+    bool timed = false;
 };
 
 struct LineLevels {
