@@ -13,6 +13,8 @@ void CaptureProbe::afterFirstReading(bool woke, bool edges, const EdgeBook& book
 {
     if (counters_ && !book.countersMoved() && book.levelOnlyChanges() >= stillCountersToGiveUp)
         counters_ = false;
+    if (book.counterFaults() >= counterFaultsToGiveUp)
+        counters_ = false;
     if (wait_ && edges) {
         missedWakes_ = woke ? 0 : missedWakes_ + 1;
         if (missedWakes_ >= missedWakesToGiveUp)

@@ -1,8 +1,8 @@
 #pragma once
 // Which parts of a serial driver's modem-status support can be trusted, learnt while the port
 // runs. Drivers differ: some have no change counters (TIOCGICOUNT), some counters that never
-// move, some no wait (TIOCMIWAIT), some a wait that never wakes. Each lack turns one part off for
-// good, and the capture mode follows:
+// move or that jump, some no wait (TIOCMIWAIT), some a wait that never wakes. Each lack turns one
+// part off for good, and the capture mode follows:
 //   counters               -> Counted (lossless, whether woken or polling)
 //   no counters, a wait    -> Levels  (one edge per level change seen at a wake)
 //   no counters, no wait   -> Polled  (levels read every millisecond)
@@ -21,6 +21,9 @@ public:
     static constexpr int missedWakesToGiveUp = 3;
     // Level changes with counters that have never moved before the counters are dropped.
     static constexpr std::uint64_t stillCountersToGiveUp = 2;
+    // Readings whose counters went back or jumped further than a line can before the counters
+    // are dropped. One may be a glitch, and the book has re-synchronised after it.
+    static constexpr std::uint64_t counterFaultsToGiveUp = 2;
 
     bool useCounters() const { return counters_; }
     bool useWait() const { return wait_; }

@@ -27,27 +27,36 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
         return {};
     }
 
+    // Each line's change counted since the previous reading, if its counter can be believed.
+    // Unsigned difference: a counter that wrapped past 2^32 still gives the true delta.
+    const bool counted = haveCounts_ && sample.counts.has_value();
+    std::array<std::optional<std::uint32_t>, lineCount> deltas{};
+    if (counted) {
+        bool fault = false;
+        for (int i = 0; i < lineCount; ++i) {
+            const std::uint32_t delta = (*sample.counts)[i] - counts_[i];
+            if (delta > maxEdgesPerReading)
+                fault = true;
+            else
+                deltas[i] = delta;
+            if (delta == 0 && sample.levels[i] != readLevels_[i])
+                ++levelOnlyChanges_;
+            // Known before any line is read, so that every line of one reading is read alike.
+            if (deltas[i].value_or(0) != 0)
+                countersMoved_ = true;
+        }
+        if (fault)
+            ++counterFaults_;
+    }
+
     std::array<std::uint32_t, lineCount> n{};
     std::array<bool, lineCount> after{};
     std::uint32_t most = 0;
     std::size_t total = 0;
-    const bool counted = haveCounts_ && sample.counts.has_value();
     for (int i = 0; i < lineCount; ++i) {
         const bool level = sample.levels[i];
-        bool trustCounter = counted;
-        std::uint32_t delta = 0;
-        if (counted) {
-            // Unsigned difference: a counter that wrapped past 2^32 still gives the true delta.
-            delta = (*sample.counts)[i] - counts_[i];
-            if (delta > maxPlausibleDelta) {
-                delta = 0; // a reset counter only re-synchronises: the level decides
-                trustCounter = false;
-            }
-            if (delta != 0)
-                countersMoved_ = true;
-            else if (level != readLevels_[i])
-                ++levelOnlyChanges_;
-        }
+        const bool trustCounter = deltas[i].has_value();
+        const std::uint32_t delta = deltas[i].value_or(0);
 
         if (!trustCounter || !countersMoved_) {
             n[i] = delta + ((levels_[i] != level) != ((delta & 1u) != 0) ? 1u : 0u);

@@ -55,9 +55,13 @@ struct Edge {
 
 class EdgeBook {
 public:
-    // Counter deltas above this are a counter that went back (reset by the driver), not a wrap of
-    // 2^32 changes: the reading then only re-synchronises, and the level decides.
-    static constexpr std::uint32_t maxPlausibleDelta = 0x7fffffffu;
+    // The most changes one line can make between two readings. A UART counts at most one change
+    // of a line per interrupt, and an interrupt costs at least about 2 us of port reads, so no line
+    // changes more than about 500 000 times a second; the watcher reads at least every 50 ms, and
+    // a reading held off for 2 s is already a system in trouble. A counter that moved further, or
+    // went back (a wrap needs 2^32 changes), is not describing its line: the reading then only
+    // re-synchronises, the level decides, and nothing is reserved for the jump.
+    static constexpr std::uint32_t maxEdgesPerReading = 1u << 20;
     // How long a level may disagree with its counter before the counter is taken to have missed a
     // change. USB adapters report line changes every 16 ms by default.
     static constexpr std::int64_t settleMs = 40;
@@ -84,6 +88,9 @@ public:
     std::uint64_t disagreements() const { return disagreements_; }
     // Whether any counter has moved since the baseline.
     bool countersMoved() const { return countersMoved_; }
+    // Readings in which a counter went back or moved further than a line can: a fault of the
+    // device or its driver.
+    std::uint64_t counterFaults() const { return counterFaults_; }
 
 private:
     bool started_ = false;
@@ -95,6 +102,7 @@ private:
     std::array<std::optional<std::int64_t>, lineCount> disagreeingSince_{};
     std::uint64_t levelOnlyChanges_ = 0;
     std::uint64_t disagreements_ = 0;
+    std::uint64_t counterFaults_ = 0;
     bool countersMoved_ = false;
 };
 

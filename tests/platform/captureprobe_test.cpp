@@ -62,6 +62,21 @@ TEST(CaptureProbe, CountersThatHaveMovedAreNeverDropped)
     EXPECT_EQ(probe.mode(), CaptureMode::Counted);
 }
 
+TEST(CaptureProbe, CountersThatJumpTwiceAreDropped)
+{
+    CaptureProbe probe;
+    EdgeBook book;
+    book.start(reading(0, false));
+    book.update(reading(2, false));
+    book.update(reading(0x40000000u, true));
+    probe.afterFirstReading(true, true, book);
+    EXPECT_TRUE(probe.useCounters()) << "one jump may be a glitch";
+    book.update(reading(0x40000002u, true));
+    book.update(reading(5, false));
+    probe.afterFirstReading(true, true, book);
+    EXPECT_EQ(probe.mode(), CaptureMode::Levels);
+}
+
 TEST(CaptureProbe, AWaitThatNeverWakesIsGivenUpAfterThreeChangesInARow)
 {
     EdgeBook book;

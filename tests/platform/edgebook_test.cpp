@@ -148,13 +148,21 @@ TEST(EdgeBook, CountersThatWrapPast32BitsStillGiveTheTrueDelta)
     EXPECT_EQ(book.disagreements(), 0u);
 }
 
-TEST(EdgeBook, ACounterThatWentBackOnlyResynchronises)
+TEST(EdgeBook, ACounterThatWentBackOrJumpedFurtherThanALineCanOnlyResynchronises)
 {
-    EdgeBook book;
-    book.start(counted({1000, 1000, 1000}, {false, false, false}));
-    // A driver that reset its counters must not be read as four billion edges.
-    EXPECT_EQ(text(book.update(counted({0, 0, 0}, {false, true, false}))), "D1");
-    EXPECT_EQ(text(book.update(counted({2, 0, 0}, {false, true, false}))), "C1 C0");
+    // A driver that reset its counters, or a corrupt reading, must not be read as millions of
+    // edges, nor have room reserved for them.
+    for (const std::uint32_t to : {0u, 1001u + EdgeBook::maxEdgesPerReading, 0x80000000u}) {
+        SCOPED_TRACE(to);
+        EdgeBook book;
+        book.start(counted({1000, 1000, 1000}, {false, false, false}));
+        const auto edges = book.update(counted({to, 1000, to}, {false, true, false}));
+        EXPECT_EQ(text(edges), "D1");
+        EXPECT_LE(edges.capacity(), 1u);
+        EXPECT_EQ(book.counterFaults(), 1u);
+        EXPECT_EQ(text(book.update(counted({to + 2, 1000, to}, {false, true, false}))), "C1 C0");
+        EXPECT_EQ(book.counterFaults(), 1u);
+    }
 }
 
 TEST(EdgeBook, WithoutCountersEveryLevelChangeIsOneEdge)
@@ -192,12 +200,14 @@ TEST(EdgeBook, ReadingsThatLoseTheirCountersFallBackToLevels)
     EXPECT_EQ(text(book.update(counted({902, 4, 4}, {true, false, false}))), "C0 C1");
 }
 
-TEST(EdgeBook, ManyEdgesInOneReadingAreAllKeptInOrder)
+TEST(EdgeBook, AsManyEdgesAsALineCanMakeInOneReadingAreAllKeptInOrder)
 {
     EdgeBook book;
     book.start(counted({0, 0, 0}, {false, false, false}));
-    const auto edges = book.update(counted({20000, 0, 0}, {false, false, false}));
-    ASSERT_EQ(edges.size(), 20000u);
+    const auto edges =
+        book.update(counted({EdgeBook::maxEdgesPerReading, 0, 0}, {false, false, false}));
+    ASSERT_EQ(edges.size(), EdgeBook::maxEdgesPerReading);
+    EXPECT_EQ(book.counterFaults(), 0u);
     int pulses = 0;
     bool level = false;
     for (const Edge& e : edges) {
@@ -206,7 +216,7 @@ TEST(EdgeBook, ManyEdgesInOneReadingAreAllKeptInOrder)
         if (!e.level)
             ++pulses;
     }
-    EXPECT_EQ(pulses, 10000);
+    EXPECT_EQ(pulses, EdgeBook::maxEdgesPerReading / 2);
 }
 
 TEST(EdgeBook, EveryReadingLeavesTheOldLevelAndAlternates)
