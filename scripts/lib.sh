@@ -7,8 +7,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # Packages the program needs to build and run, and those the tests need on top.
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
+# clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
+fuzz_packages=(clang libclang-rt-14-dev)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
-               qemu-system-x86 busybox-static cpio kmod clang-format)
+               qemu-system-x86 busybox-static cpio kmod clang-format "${fuzz_packages[@]}")
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,0 +1,13 @@
+#pragma once
+// A broken invariant stops the fuzzer with the input that broke it, like a crash.
+
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #condition);           \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
