@@ -1,9 +1,11 @@
 // The edge bookkeeping fed arbitrary readings: counters that move by any amount (forwards, back,
-// past 2^32), come and go, and levels that agree with them or not. The input is the baseline's
-// counters (3 x 4 bytes) and levels (1 byte), then readings of
+// past 2^32), come and go, and levels that agree with them or not. The input is the baseline:
+//   3 x 4 bytes: counters; 1 byte: levels (bits 0-2), counters present (bit 3), taken by update()
+//   rather than start() (bit 4),
+// then readings of
 //   1 byte: levels (bits 0-2), counters present (bit 3), a 4-byte change for line i instead of a
-//           1-byte one (bit 4 + i), a 2-byte time step instead of a 1-byte one (bit 7)
-//   each line's counter change (when present), the milliseconds since the previous reading.
+//   1-byte one (bit 4 + i), a 2-byte time step instead of a 1-byte one (bit 7); each line's
+//   counter change (when present); the milliseconds since the previous reading.
 //
 // Invariants, for each reading and line, with d the counter's change since the previous reading
 // where both readings have counters and d <= maxEdgesPerReading, else d = 0:
@@ -18,6 +20,8 @@
 //  - a reading whose counters went back or jumped adds one to counterFaults(), and no reading
 //    reserves room for more than 3 x (maxEdgesPerReading + 1) edges;
 //  - the book's counts never decrease.
+// So over a run a line never has more edges than its believed counter changes plus one per
+// reading, and once the counters move, plus one per settleMs of disagreement.
 
 #include "platform/edgebook.h"
 
@@ -73,8 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sample.levels = levelsOf(baseline);
     if ((baseline & 8u) == 0)
         sample.counts.reset();
+    // The baseline is taken by start() or, as the first reading of a new book, by update().
     EdgeBook book;
-    book.start(sample);
+    if ((baseline & 16u) != 0)
+        FUZZ_CHECK(book.update(sample).empty());
+    else
+        book.start(sample);
 
     std::array<std::optional<std::int64_t>, lineCount> disagreeingSince{};
     for (int reading = 0; reading < maxReadings && !input.empty(); ++reading) {
