@@ -3,7 +3,8 @@
 //
 // Opening: O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, CLOCAL set at once (a falling CD must never
 // hang the port up), the LCK.. lock file, then TIOCEXCL. A busy device or a held lock is
-// SerialError::Kind::InUse; every other failure is Kind::Other with the system's reason.
+// SerialError::Kind::InUse, with the holder (the lock's PID and file, or another program's
+// exclusive use) as its reason; every other failure is Kind::Other with the system's reason.
 //
 // Watching: one thread per open port waits in TIOCMIWAIT for CTS, DSR and CD, reads the kernel's
 // per-line change counters (TIOCGICOUNT) and the levels (TIOCMGET), and turns them into edges
