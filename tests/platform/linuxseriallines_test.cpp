@@ -126,6 +126,13 @@ TEST_F(LinuxSerialOnPty, ADriverWithoutWaitOrCountersIsPolled)
     EXPECT_TRUE(QTest::qWaitFor([&] { return lines.wakeCount() >= 5; }, 5000));
     EXPECT_FALSE(lines.usesDriverWait());
     EXPECT_EQ(lines.captureMode(), CaptureMode::Polled);
+    // A pty has no lines to read: it is looked at only to notice its loss, once per re-check, not
+    // every millisecond.
+    const std::uint64_t from = lines.wakeCount();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines.wakeCount() >= from + 5; }, 5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(4 * options.recheckMs));
 
     const auto begin = std::chrono::steady_clock::now();
     lines.close();

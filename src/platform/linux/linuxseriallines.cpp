@@ -338,8 +338,14 @@ void LinuxSerialLines::watch()
                 updateMode();
             }
         } else {
-            timespec ms{0, 1'000'000L};
-            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &ms, nullptr);
+            // Where nothing can be read at all (no counters and no levels: a pseudo-terminal),
+            // fast polling would find nothing; only the loss of the device is left to notice, and
+            // the re-check interval is soon enough for that.
+            const bool readable = probe_.useCounters() || haveLevels_;
+            const long ns =
+                readable ? 1'000'000L : static_cast<long>(options_.recheckMs) * 1'000'000L;
+            timespec pause{ns / 1'000'000'000L, ns % 1'000'000'000L};
+            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
         }
         if (stop_.load())
             break;

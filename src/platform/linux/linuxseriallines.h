@@ -18,7 +18,9 @@
 // Drivers that lack parts of this are detected as the port runs: no counters (ENOTTY/EINVAL from
 // TIOCGICOUNT, or counters that stand still while levels change) give one edge per level change;
 // no wait (ENOTTY/EINVAL from TIOCMIWAIT, or a wait that never wakes while levels change) gives
-// polling of the levels every millisecond. captureMode() says which.
+// polling of the levels every millisecond. captureMode() says which. A driver with neither counters
+// nor levels (a pseudo-terminal) has nothing to poll: it is only read every recheckMs, to notice
+// when it goes away.
 //
 // EIO or ENODEV from any call means the device is gone: the port closes and portLost is emitted
 // once, after every edge seen before.
