@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "game/form3.h"
+#include "orderlyquit.h"
 #include "platform/backends.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
@@ -16,6 +17,8 @@ using namespace diagnostika;
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    // From the start: a signal before the event loop runs waits for it.
+    QuitSignals quitSignals;
     QTranslator qtTexts;
     installQtTexts(app, qtTexts);
     QApplication::setApplicationName(QStringLiteral("diagnostika"));
@@ -52,6 +55,6 @@ int main(int argc, char* argv[])
             main.close();
         });
     }
-    const int rc = QApplication::exec();
+    const int rc = execUntilQuit(main, quitSignals);
     return status != 0 ? status : rc;
 }

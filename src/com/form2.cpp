@@ -399,14 +399,15 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
     PictureBox* const indicators[] = {ctsx_, dsrx_, cdx_}; // in the order of Line
     PictureBox* indicator = indicators[static_cast<int>(*line)];
 
+    const auto index = static_cast<std::size_t>(*line);
     if (event.level) {
-        zaciatokimpulzu = event.stampMs;
+        zaciatokimpulzu[index] = event.stampMs;
         indicator->setBackColour(com::indicatorActive);
         return;
     }
 
     ++speedCount(*this, *line);
-    koniecimpulzu = event.stampMs;
+    koniecimpulzu[index] = event.stampMs;
     indicator->setBackColour(com::indicatorInactive);
 
     const QString name = com::lineName(*line);
@@ -436,10 +437,10 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
 
     if (vstupintervalu_->currentText() == name) {
         if (const std::optional<std::int64_t> d =
-                com::pulseDuration(zaciatokimpulzu, event.stampMs)) {
+                com::pulseDuration(zaciatokimpulzu[index], event.stampMs)) {
             trvanie_->setText(integerText(*d));
-            zaciatokimpulzu.reset();
-            koniecimpulzu.reset();
+            zaciatokimpulzu[index].reset();
+            koniecimpulzu[index].reset();
         }
     }
 

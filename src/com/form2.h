@@ -12,6 +12,7 @@
 #include "platform/tickclock.h"
 
 #include <QPointer>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -39,8 +40,10 @@ public:
     // State fields: they outlive the window's controls. Counts are 64-bit so that no run of pulses
     // can overflow them.
     std::int64_t impulzycts = 0, impulzycd = 0, impulzydsr = 0;
-    // Stamps of the latest activation and deactivation of any line; none after a duration is shown.
-    std::optional<std::int64_t> zaciatokimpulzu, koniecimpulzu;
+    // Stamps of each line's latest activation and deactivation, indexed by Line: a duration runs
+    // from the chosen line's own activation, never from another line's that came in between. None
+    // after that line's duration is shown.
+    std::array<std::optional<std::int64_t>, 3> zaciatokimpulzu, koniecimpulzu;
     std::int64_t impulzyposuvu = 0;
     std::int64_t impulzyuhla = 0;
     std::int64_t impulzyposuvnika = 0;

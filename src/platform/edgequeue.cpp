@@ -20,7 +20,7 @@ void EdgeQueue::post(std::vector<LineEvent> events)
 void EdgeQueue::postLoss(SerialError error)
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    loss_ = std::move(error);
+    losses_.push_back(std::move(error));
     items_.push_back(Item{LineEvent{}, true});
     askForDelivery();
 }
@@ -54,8 +54,10 @@ void EdgeQueue::deliver()
                 return; // a receiver closed the port, which delivered the rest
             item = items_.front();
             items_.pop_front();
-            if (item.loss)
-                loss = loss_;
+            if (item.loss) {
+                loss = std::move(losses_.front());
+                losses_.pop_front();
+            }
         }
         if (item.loss)
             onLoss_(loss);
@@ -71,6 +73,7 @@ void EdgeQueue::clear()
 {
     std::lock_guard<std::mutex> guard(mutex_);
     items_.clear();
+    losses_.clear();
 }
 
 std::size_t EdgeQueue::size() const

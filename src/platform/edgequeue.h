@@ -1,5 +1,5 @@
 #pragma once
-// Carries edges, and at most one loss of the device, from a watcher thread to the thread that owns
+// Carries edges, and the losses of the device, from a watcher thread to the thread that owns
 // a SerialLines, in order. The watcher posts; the owner's event loop is asked (one queued call at
 // a time) to deliver; delivery hands over one item at a time, so a receiver may close the port or
 // run a nested event loop without edges overtaking each other.
@@ -38,7 +38,7 @@ public:
 private:
     struct Item {
         LineEvent event;
-        bool loss = false; // the device went away here; loss_ says how
+        bool loss = false; // the device went away here; the front of losses_ says how
     };
     void askForDelivery(); // with mutex_ held
 
@@ -47,7 +47,9 @@ private:
     LossHandler onLoss_;
     mutable std::mutex mutex_;
     std::deque<Item> items_;
-    SerialError loss_;
+    // Each loss keeps its own device and reason until it is delivered: a port opened again and lost
+    // again before the first loss is handed over must not rename the first.
+    std::deque<SerialError> losses_;
     bool deliveryAsked_ = false;
 };
 

@@ -1,9 +1,15 @@
 // Line events through the serial window: indicators, displacement, angle, duration, frequency,
 // zeroing, bad marks, and counts that outlive a closed window.
+#include "com/serialformulas.h"
 #include "form2fixture.h"
 
 namespace diagnostika::test {
 namespace {
+
+// Indexes of the per-line stamps.
+constexpr auto cts = static_cast<std::size_t>(com::Line::CTS);
+constexpr auto dsr = static_cast<std::size_t>(com::Line::DSR);
+constexpr auto cd = static_cast<std::size_t>(com::Line::CD);
 
 class Form2CaptureTest : public Form2Test {
 protected:
@@ -80,7 +86,7 @@ TEST_F(Form2CaptureTest, SevenDegreeMarksNeverWrapTheKnob)
     EXPECT_EQ(knobLeft(), 364.0 * 7);
 }
 
-TEST_F(Form2CaptureTest, DurationRunsFromTheLatestActivationOfAnyLine)
+TEST_F(Form2CaptureTest, DurationRunsFromTheChosenLinesOwnActivation)
 {
     struct Edge {
         int code;
@@ -96,9 +102,18 @@ TEST_F(Form2CaptureTest, DurationRunsFromTheLatestActivationOfAnyLine)
     const std::int64_t t = 5'000'000'000; // far beyond 32 bits: stamps never wrap
     const Case cases[] = {
         {"one pulse of 250 ms", {{comEvCTS, true, t}, {comEvCTS, false, t + 250}}, "250", true},
+        // Another line's activation in the middle of the pulse does not shorten it.
         {"another line rose in between",
          {{comEvCTS, true, 1000}, {comEvDSR, true, 1200}, {comEvCTS, false, 1500}},
-         "300",
+         "500",
+         true},
+        {"two lines' pulses interleave",
+         {{comEvCD, true, 900},
+          {comEvCTS, true, 1000},
+          {comEvCD, false, 1002},
+          {comEvCD, true, 1050},
+          {comEvCTS, false, 1102}},
+         "102",
          true},
         {"99998 ms still counts",
          {{comEvCTS, true, t}, {comEvCTS, false, t + 99998}},
@@ -113,13 +128,13 @@ TEST_F(Form2CaptureTest, DurationRunsFromTheLatestActivationOfAnyLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         label("trvanie")->clear();
-        form->zaciatokimpulzu.reset();
-        form->koniecimpulzu.reset();
+        form->zaciatokimpulzu = {};
+        form->koniecimpulzu = {};
         pick("vstupintervalu", "CTS");
         for (const Edge& e : c.edges)
             ASSERT_TRUE(lines().edge(e.code, e.level, e.stamp));
         EXPECT_EQ(text("trvanie"), c.shown ? QString::fromUtf8(c.shown) : QString());
-        EXPECT_EQ(!form->zaciatokimpulzu && !form->koniecimpulzu, c.stampsCleared);
+        EXPECT_EQ(!form->zaciatokimpulzu[cts] && !form->koniecimpulzu[cts], c.stampsCleared);
     }
 }
 
@@ -128,8 +143,8 @@ TEST_F(Form2CaptureTest, EndOfAPulseOnAnotherLineShowsNoDuration)
     pick("vstupintervalu", "CD");
     pulse(comEvCTS, 100, 300);
     EXPECT_EQ(text("trvanie"), QString());
-    EXPECT_EQ(form->zaciatokimpulzu, 100);
-    EXPECT_EQ(form->koniecimpulzu, 300);
+    EXPECT_EQ(form->zaciatokimpulzu[cts], 100);
+    EXPECT_EQ(form->koniecimpulzu[cts], 300);
 }
 
 TEST_F(Form2CaptureTest, OneLineFeedsEveryListThatChoseIt)
@@ -151,8 +166,8 @@ TEST_F(Form2CaptureTest, ALineChosenNowhereStillCountsAndStamps)
     pulse(comEvDSR, 700, 900);
     EXPECT_EQ(picture("DSRx")->backColour(), 0u);
     EXPECT_EQ(form->impulzydsr, 1);
-    EXPECT_EQ(form->zaciatokimpulzu, 700);
-    EXPECT_EQ(form->koniecimpulzu, 900);
+    EXPECT_EQ(form->zaciatokimpulzu[dsr], 700);
+    EXPECT_EQ(form->koniecimpulzu[dsr], 900);
     EXPECT_EQ(form->impulzyposuvu, 0);
     EXPECT_EQ(form->impulzyuhla, 0);
     EXPECT_FALSE(form->impulzyfrekv.has_value());
@@ -178,8 +193,10 @@ TEST_F(Form2CaptureTest, UnknownEventCodesChangeNothing)
         ASSERT_TRUE(lines().edge(code, false, 20));
     }
     EXPECT_EQ(form->impulzycts + form->impulzydsr + form->impulzycd, 0);
-    EXPECT_FALSE(form->zaciatokimpulzu.has_value());
-    EXPECT_FALSE(form->koniecimpulzu.has_value());
+    for (std::size_t line : {cts, dsr, cd}) {
+        EXPECT_FALSE(form->zaciatokimpulzu[line].has_value());
+        EXPECT_FALSE(form->koniecimpulzu[line].has_value());
+    }
     for (const char* name : {"CTSx", "CDx", "DSRx"})
         EXPECT_EQ(picture(name)->backColour(), colourValue(64, 64, 64)) << name;
     for (const char* name : {"posuvx", "pootocenie", "trvanie"})

@@ -94,6 +94,23 @@ TEST(EdgeQueue, AReceiverThatDeliversFromInsideKeepsTheOrder)
     EXPECT_EQ(r.edges[2].stampMs, 3);
 }
 
+TEST(EdgeQueue, EachLossKeepsItsOwnDeviceAndReason)
+{
+    Receiver r;
+    for (const char* device : {"/dev/ttyUSB0", "/dev/ttyUSB1"}) {
+        SerialError gone;
+        gone.kind = SerialError::Kind::Gone;
+        gone.device = QString::fromLatin1(device);
+        gone.reason = gone.device + QStringLiteral(" odpojené");
+        r.queue.postLoss(gone);
+    }
+    r.queue.deliver();
+    ASSERT_EQ(r.losses.size(), 2u);
+    EXPECT_EQ(r.losses[0].device, QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(r.losses[0].reason, QStringLiteral("/dev/ttyUSB0 odpojené"));
+    EXPECT_EQ(r.losses[1].device, QStringLiteral("/dev/ttyUSB1"));
+}
+
 TEST(EdgeQueue, ClearedEdgesAreNeverDelivered)
 {
     Receiver r;

@@ -12,7 +12,9 @@
 #include <QTest>
 #include <QThread>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -124,6 +126,13 @@ TEST_F(LinuxSerialOnPty, ADriverWithoutWaitOrCountersIsPolled)
     EXPECT_TRUE(QTest::qWaitFor([&] { return lines.wakeCount() >= 5; }, 5000));
     EXPECT_FALSE(lines.usesDriverWait());
     EXPECT_EQ(lines.captureMode(), CaptureMode::Polled);
+    // A pty has no lines to read: it is looked at only to notice its loss, once per re-check, not
+    // every millisecond.
+    const std::uint64_t from = lines.wakeCount();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines.wakeCount() >= from + 5; }, 5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(4 * options.recheckMs));
 
     const auto begin = std::chrono::steady_clock::now();
     lines.close();
@@ -141,7 +150,10 @@ TEST_F(LinuxSerialOnPty, ASecondOpenerMeetsTheLockAsInUse)
     EXPECT_EQ(error.kind, SerialError::Kind::InUse);
     EXPECT_EQ(error.commPort, 2);
     EXPECT_EQ(error.device, pty.path());
+    // The holder, for a user to find a stale lock: the process and the lock file.
     EXPECT_TRUE(error.reason.contains(QString::number(::getpid()))) << error.reason.toStdString();
+    EXPECT_TRUE(error.reason.contains(lockPath())) << error.reason.toStdString();
+    EXPECT_TRUE(error.reason.startsWith(QStringLiteral("port drží proces")));
     EXPECT_FALSE(second.isOpen());
     // The failed opener must not have taken the first one's lock away.
     EXPECT_TRUE(QFile::exists(lockPath()));
@@ -246,6 +258,70 @@ TEST_F(LinuxSerialOnPty, AFreshEmptyLockMayBeBeingWrittenAndCountsAsHeld)
     SerialError error;
     EXPECT_FALSE(lines.open(2, &error));
     EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+}
+
+TEST_F(LinuxSerialOnPty, AnythingButARegularFileAtTheLocksNameIsHeldAndNeverBlocks)
+{
+    // The lock directory may be writable by everyone: a FIFO there would block a reader until
+    // somebody writes to it.
+    const QByteArray lock = QFile::encodeName(lockPath());
+    const QByteArray target = QFile::encodeName(lockDir.path() + QStringLiteral("/target"));
+    QFile(QFile::decodeName(target)).open(QIODevice::WriteOnly);
+    struct Case {
+        const char* what;
+        std::function<int()> plant;
+    };
+    const Case cases[] = {
+        {"a FIFO", [&] { return ::mkfifo(lock.constData(), 0666); }},
+        {"a link", [&] { return ::symlink(target.constData(), lock.constData()); }},
+        {"a folder", [&] { return ::mkdir(lock.constData(), 0755); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(c.plant(), 0);
+        LinuxSerialLines lines(clock, options);
+        SerialError error;
+        EXPECT_FALSE(lines.open(2, &error));
+        EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+        EXPECT_EQ(error.reason, QStringLiteral("zámok %1 nie je obyčajný súbor").arg(lockPath()));
+        ASSERT_EQ(::remove(lock.constData()), 0) << "the planted file was left alone";
+    }
+}
+
+TEST_F(LinuxSerialOnPty, TheLockIsNamedAfterTheDeviceHoweverItIsSpelled)
+{
+    // A link to the pty at the end of a path longer than a file name may be.
+    QTemporaryDir links;
+    ASSERT_TRUE(links.isValid());
+    QString deep = links.path();
+    while (deep.size() < 260)
+        deep += QStringLiteral("/") + QString(40, QLatin1Char('d'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString longLink = deep + QStringLiteral("/serial-link");
+    ASSERT_EQ(::symlink(QFile::encodeName(pty.path()).constData(),
+                        QFile::encodeName(longLink).constData()),
+              0);
+    ASSERT_GT(longLink.size(), 273);
+    for (const QString& spelling : {QStringLiteral("/dev/../dev/") + pty.path().mid(5), longLink}) {
+        SCOPED_TRACE(spelling.toStdString());
+        options.comDevices[2] = spelling;
+        LinuxSerialLines lines(clock, options);
+        SerialError error;
+        ASSERT_TRUE(lines.open(2, &error)) << error.reason.toStdString();
+        EXPECT_EQ(lines.lockFilePath(), lockPath());
+        options.comDevices[2] = pty.path();
+        LinuxSerialLines byItsName(clock, options);
+        EXPECT_FALSE(byItsName.open(2, &error)) << "our lock and the other's never met";
+        EXPECT_EQ(error.kind, SerialError::Kind::InUse);
+    }
+
+    // A long path to nothing is missing, not in use.
+    options.comDevices[2] = deep + QStringLiteral("/no-such-tty-") + QString(20, QLatin1Char('x'));
+    LinuxSerialLines lines(clock, options);
+    SerialError error;
+    EXPECT_FALSE(lines.open(2, &error));
+    EXPECT_EQ(error.kind, SerialError::Kind::Other);
+    EXPECT_EQ(error.reason, QString::fromLocal8Bit(std::strerror(ENOENT)));
 }
 
 TEST_F(LinuxSerialOnPty, FailuresOtherThanInUseKeepTheSystemsReason)

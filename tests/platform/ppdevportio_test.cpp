@@ -3,10 +3,14 @@
 
 #include <QTemporaryDir>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,6 +37,7 @@ public:
 
     int open(const char* path, int) override
     {
+        std::lock_guard<std::mutex> guard(mutex);
         calls.push_back(std::string("open ") + path);
         const auto it = devices.find(path);
         if (it == devices.end())
@@ -45,19 +50,24 @@ public:
 
     int close(int fd) override
     {
+        std::lock_guard<std::mutex> guard(mutex);
         calls.push_back("close " + fds.at(fd));
         fds.erase(fd);
+        changed.notify_all();
         return 0;
     }
 
     int ioctl(int fd, unsigned long request, void* argument) override
     {
-        const std::string& path = fds.at(fd);
+        std::unique_lock<std::mutex> lock(mutex);
+        const std::string path = fds.at(fd);
         Device& d = devices.at(path);
         auto* byte = static_cast<unsigned char*>(argument);
         switch (ppRequestOf(request)) {
         case PpRequest::Claim:
             calls.push_back("claim " + path);
+            // Another program holds the port: PPCLAIM waits until it lets go.
+            changed.wait(lock, [&] { return !otherHolds; });
             if (d.claimError)
                 return fail(d.claimError);
             d.claimed = true;
@@ -114,6 +124,22 @@ public:
         return true;
     }
 
+    // What the claiming thread does is looked at under the lock, and waited for.
+    bool waitFor(const std::function<bool()>& done)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), done);
+    }
+    void letGo()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        otherHolds = false;
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool otherHolds = false;
     std::vector<std::string> parports;
     std::map<std::string, std::string> files;
     std::map<std::string, Device> devices;
@@ -265,6 +291,29 @@ TEST(PpdevPortIo, APortHeldByAnotherIsReportedInUseNotWaitedFor)
 
     kernel.files["/proc/sys/dev/parport/parport0/devices/active"] = "none\n";
     EXPECT_EQ(io.read(889), 0xD8);
+}
+
+TEST(PpdevPortIo, AClaimThatWaitsIsGivenUpAndTheLateGrantGivenBack)
+{
+    // Another program claims between the look at the holder and our claim.
+    FakeKernel kernel;
+    kernel.addParport("parport0", "888\t0\n");
+    kernel.otherHolds = true;
+    PpdevPortIo io({}, kernel, "/proc/sys/dev/parport", std::chrono::milliseconds(20));
+    const std::string busy = "/dev/parport0: port používa iný program alebo zariadenie "
+                             "(nepodarilo sa ho získať do 20 ms)";
+    EXPECT_EQ(errorMessage(io, 889), busy);
+    EXPECT_EQ(errorMessage(io, 889), busy) << "told at once while the first claim still waits";
+    EXPECT_TRUE(kernel.waitFor([&] {
+        return kernel.calls ==
+               std::vector<std::string>{"open /dev/parport0", "claim /dev/parport0"};
+    })) << "one claim, its device still open";
+
+    // The other program lets go: the kernel grants the abandoned claim, which gives it back.
+    kernel.letGo();
+    EXPECT_TRUE(kernel.waitFor([&] { return kernel.fds.empty(); }));
+    EXPECT_FALSE(kernel.devices["/dev/parport0"].claimed);
+    EXPECT_EQ(io.read(889), 0xD8) << "the free port is had at the next access";
 }
 
 TEST(PpdevPortIo, APortGivenByALinkIsAskedAboutUnderItsOwnName)

@@ -211,6 +211,27 @@ TEST_F(SimulatedPort, EdgesUpToTheCloseAreDelivered)
     EXPECT_EQ(tally.edges[comEvCTS], referenceTally.edges[comEvCTS]);
 }
 
+TEST_F(SimulatedPort, APortOpenedAgainWhileClosingIsLeftOpen)
+{
+    ASSERT_TRUE(lines.open(1, nullptr));
+    clock.advance(3000);
+    // The close hands over the edges since the open; the first of them opens another port.
+    bool reopened = false;
+    QObject::connect(&lines, &SerialLines::lineChanged, [&] {
+        if (!reopened) {
+            reopened = true;
+            EXPECT_TRUE(lines.open(2, nullptr));
+        }
+    });
+    lines.close();
+    ASSERT_TRUE(reopened);
+    ASSERT_TRUE(lines.isOpen()) << "the closing took the box from the port opened meanwhile";
+    EXPECT_EQ(lines.commPort(), 2);
+    clock.advance(3000);
+    lines.poll(); // reads the new box
+    EXPECT_EQ(lines.lastReadingMs(), clock.milliseconds());
+}
+
 TEST(SimulatedPortOnItsThread, DeliversQueuedEdgesOnTheOwnersThreadAndAllByTheClose)
 {
     test::FakeClock clock{7'000'000};

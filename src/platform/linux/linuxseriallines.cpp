@@ -158,31 +158,29 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
         return false;
     };
     if (e.device.isEmpty())
-        return fail(SerialError::Kind::Other, QStringLiteral("no device for COM%1").arg(commPort));
+        return fail(SerialError::Kind::Other,
+                    QStringLiteral("pre COM%1 nie je určené zariadenie").arg(commPort));
 
-    long holder = 0;
-    QString lockReason;
     // A lock that cannot be written (no lock directory, a full disk) does not stop the
     // measurement: TIOCEXCL below still keeps other programs out.
-    if (lock_.acquire(e.device, &holder, &lockReason) == SerialPortLock::Result::Held) {
-        return fail(SerialError::Kind::InUse,
-                    holder > 0 ? QStringLiteral("locked by process %1 (%2)")
-                                     .arg(holder)
-                                     .arg(lock_.lockPathFor(e.device))
-                               : QStringLiteral("locked (%1)").arg(lock_.lockPathFor(e.device)));
-    }
+    QString lockReason;
+    if (lock_.acquire(e.device, nullptr, &lockReason) == SerialPortLock::Result::Held)
+        return fail(SerialError::Kind::InUse, lockReason);
 
     const QByteArray native = QFile::encodeName(e.device);
+    // EBUSY: another program has the device in exclusive use (TIOCEXCL), or a driver holds it.
+    auto failWith = [&](int err) {
+        return err == EBUSY ? fail(SerialError::Kind::InUse,
+                                   QStringLiteral("port má vo výhradnom použití iný program (%1)")
+                                       .arg(reasonOf(err)))
+                            : fail(SerialError::Kind::Other, reasonOf(err));
+    };
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int err = errno;
-        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
-                    reasonOf(err));
-    }
+    if (fd < 0)
+        return failWith(errno);
     auto failClosing = [&](int err) {
         ::close(fd);
-        return fail(err == EBUSY ? SerialError::Kind::InUse : SerialError::Kind::Other,
-                    reasonOf(err));
+        return failWith(err);
     };
 
     termios tio{};
@@ -217,7 +215,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     } catch (const std::system_error& failure) {
         exited_ = true;
         releaseDevice();
-        return fail(SerialError::Kind::Other, QString::fromLocal8Bit(failure.what()));
+        return fail(SerialError::Kind::Other, reasonOf(failure.code().value()));
     }
     return true;
 }
@@ -340,8 +338,14 @@ void LinuxSerialLines::watch()
                 updateMode();
             }
         } else {
-            timespec ms{0, 1'000'000L};
-            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &ms, nullptr);
+            // Where nothing can be read at all (no counters and no levels: a pseudo-terminal),
+            // fast polling would find nothing; only the loss of the device is left to notice, and
+            // the re-check interval is soon enough for that.
+            const bool readable = probe_.useCounters() || haveLevels_;
+            const long ns =
+                readable ? 1'000'000L : static_cast<long>(options_.recheckMs) * 1'000'000L;
+            timespec pause{ns / 1'000'000'000L, ns % 1'000'000'000L};
+            ::clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
         }
         if (stop_.load())
             break;

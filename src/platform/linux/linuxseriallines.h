@@ -3,7 +3,8 @@
 //
 // Opening: O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, CLOCAL set at once (a falling CD must never
 // hang the port up), the LCK.. lock file, then TIOCEXCL. A busy device or a held lock is
-// SerialError::Kind::InUse; every other failure is Kind::Other with the system's reason.
+// SerialError::Kind::InUse, with the holder (the lock's PID and file, or another program's
+// exclusive use) as its reason; every other failure is Kind::Other with the system's reason.
 //
 // Watching: one thread per open port waits in TIOCMIWAIT for CTS, DSR and CD, reads the kernel's
 // per-line change counters (TIOCGICOUNT) and the levels (TIOCMGET), and turns them into edges
@@ -17,7 +18,9 @@
 // Drivers that lack parts of this are detected as the port runs: no counters (ENOTTY/EINVAL from
 // TIOCGICOUNT, or counters that stand still while levels change) give one edge per level change;
 // no wait (ENOTTY/EINVAL from TIOCMIWAIT, or a wait that never wakes while levels change) gives
-// polling of the levels every millisecond. captureMode() says which.
+// polling of the levels every millisecond. captureMode() says which. A driver with neither counters
+// nor levels (a pseudo-terminal) has nothing to poll: it is only read every recheckMs, to notice
+// when it goes away.
 //
 // EIO or ENODEV from any call means the device is gone: the port closes and portLost is emitted
 // once, after every edge seen before.

@@ -2,11 +2,15 @@
 
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/ppdev.h>
+#include <mutex>
 #include <sys/ioctl.h>
+#include <system_error>
+#include <thread>
 
 namespace diagnostika {
 namespace {
@@ -57,9 +61,19 @@ PpRequest ppRequestOf(unsigned long request)
     return PpRequest::Other;
 }
 
+// One PPCLAIM, shared by the caller and the thread that makes it.
+struct PpdevPortIo::ClaimAttempt {
+    std::mutex mutex;
+    std::condition_variable returned;
+    bool finished = false;  // the claim has returned
+    bool abandoned = false; // the caller has stopped waiting: the descriptor is the thread's
+    int error = 0;          // errno of a failed claim
+};
+
 PpdevPortIo::PpdevPortIo(std::map<int, QString> lptDevices, linux_sys::Syscalls& calls,
-                         std::string parportInfo)
-    : lptDevices_(std::move(lptDevices)), calls_(calls), parportInfo_(std::move(parportInfo))
+                         std::string parportInfo, std::chrono::milliseconds claimWait)
+    : lptDevices_(std::move(lptDevices)), calls_(calls), parportInfo_(std::move(parportInfo)),
+      claimWait_(claimWait)
 {
 }
 
@@ -132,17 +146,69 @@ PpdevPortIo::Device& PpdevPortIo::deviceAt(std::uint16_t address, int* offset)
     Device device;
     device.path = pathFor(base);
     refuseIfHeld(device.path);
+    if (const auto it = waitingClaims_.find(device.path); it != waitingClaims_.end()) {
+        bool finished = false;
+        {
+            std::lock_guard<std::mutex> guard(it->second->mutex);
+            finished = it->second->finished;
+        }
+        if (!finished)
+            throw PortIoError(claimBusy(device.path));
+        waitingClaims_.erase(it); // its thread has given the port back
+    }
     device.fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
     if (device.fd < 0)
         throw PortIoError(device.path + ": " + linux_sys::errorText(errno));
-    // Claiming waits while another driver or program holds the port; refuseIfHeld() has made that
-    // wait unlikely, but one that claims in between still makes this one wait until it lets go.
-    if (calls_.ioctl(device.fd, PPCLAIM, nullptr) < 0) {
-        const int error = errno;
+    if (const int error = claim(device.path, device.fd)) {
         calls_.close(device.fd);
         throw PortIoError(device.path + ": PPCLAIM: " + linux_sys::errorText(error));
     }
     return open_.emplace(base, std::move(device)).first->second;
+}
+
+int PpdevPortIo::claim(const std::string& path, int fd)
+{
+    auto attempt = std::make_shared<ClaimAttempt>();
+    try {
+        // The thread has only the attempt and the system calls, so it may outlive this object.
+        std::thread([attempt, &calls = calls_, fd] {
+            const int rc = calls.ioctl(fd, PPCLAIM, nullptr);
+            const int error = rc < 0 ? errno : 0;
+            {
+                std::lock_guard<std::mutex> guard(attempt->mutex);
+                if (!attempt->abandoned) {
+                    attempt->finished = true;
+                    attempt->error = error;
+                    attempt->returned.notify_all();
+                    return;
+                }
+            }
+            // Nobody waits for the port any more: a late grant is given back at once, and then
+            // the port may be claimed anew.
+            if (rc == 0)
+                calls.ioctl(fd, PPRELEASE, nullptr);
+            {
+                std::lock_guard<std::mutex> guard(attempt->mutex);
+                attempt->finished = true;
+            }
+            calls.close(fd);
+        }).detach();
+    } catch (const std::system_error& failure) {
+        return failure.code().value();
+    }
+
+    std::unique_lock<std::mutex> lock(attempt->mutex);
+    if (attempt->returned.wait_for(lock, claimWait_, [&] { return attempt->finished; }))
+        return attempt->error;
+    attempt->abandoned = true;
+    waitingClaims_[path] = attempt;
+    throw PortIoError(claimBusy(path));
+}
+
+std::string PpdevPortIo::claimBusy(const std::string& path) const
+{
+    return path + ": port používa iný program alebo zariadenie (nepodarilo sa ho získať do " +
+           std::to_string(claimWait_.count()) + " ms)";
 }
 
 void PpdevPortIo::refuseIfHeld(const std::string& path)

@@ -1,5 +1,6 @@
 #include "serialportlock.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <cerrno>
@@ -26,7 +27,12 @@ QString systemReason(int err)
 // writing: it counts as held, not stale.
 constexpr std::time_t freshLockSeconds = 2;
 
-enum class Owner { Alive, Gone, Unknown };
+enum class Owner {
+    Alive,
+    Gone,
+    Unknown,
+    NotAFile, // a FIFO, device, directory or link where a lock belongs: nobody's lock to take
+};
 
 // Which file a lock was: a stale one is removed only if it is still the same file, not a fresh lock
 // another program put in its place meanwhile.
@@ -36,25 +42,40 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+// The lock directory may be writable by everyone, so what lies at the lock's name is anybody's:
+// only a regular file is read, and opening it can neither block (a FIFO waits for a writer), follow
+// a link, nor make a terminal ours.
 Owner ownerOf(const QString& path, long* pid, int* readError, FileId* id = nullptr)
 {
     *pid = 0;
     *readError = 0;
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0) {
         *readError = errno;
         return Owner::Unknown;
     }
+    if (!S_ISREG(st.st_mode))
+        return Owner::NotAFile;
+    const int fd =
+        ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        *readError = errno;
+        return errno == ELOOP ? Owner::NotAFile : Owner::Unknown;
+    }
+    // Replaced between the look and the opening: what was opened counts.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Owner::NotAFile;
+    }
     char buf[128] = {};
     const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-    struct stat st {};
-    const bool haveStat = ::fstat(fd, &st) == 0;
+    const int readErrno = errno;
     ::close(fd);
-    if (id && haveStat)
+    if (id)
         *id = FileId{st.st_dev, st.st_ino};
     if (n < 0) {
-        *readError = errno;
+        *readError = readErrno;
         return Owner::Unknown;
     }
     // Both the ten-column ASCII form and a plain number on the first line are in use.
@@ -63,7 +84,7 @@ Owner ownerOf(const QString& path, long* pid, int* readError, FileId* id = nullp
     if (end == buf) {
         // No number yet: a lock another program may still be writing, unless it has been so for
         // a while.
-        if (haveStat && std::time(nullptr) - st.st_mtime < freshLockSeconds)
+        if (std::time(nullptr) - st.st_mtime < freshLockSeconds)
             return Owner::Unknown;
         return Owner::Gone;
     }
@@ -101,19 +122,38 @@ SerialPortLock::~SerialPortLock()
     release();
 }
 
-QString SerialPortLock::lockPathFor(const QString& device) const
+QString SerialPortLock::lockNameFor(const QString& device)
 {
-    QString name = device;
+    // However the device is spelled (a by-id link, /dev/../dev/pts/0), its lock is named after the
+    // device itself, so that this program's lock and every other program's meet. A device that is
+    // not there now keeps the name its path gives, so that a lock left for it is still seen.
+    const QByteArray native = QFile::encodeName(device);
+    QString name;
+    if (char* real = ::realpath(native.constData(), nullptr)) {
+        name = QFile::decodeName(real);
+        std::free(real);
+    } else {
+        name = QDir::cleanPath(device);
+    }
+    // The name below /dev with its slashes replaced, as Qt's serial port module names it
+    // (LCK..ttyUSB0, LCK..pts_3); a device elsewhere by its file name alone.
     if (name.startsWith(QLatin1String("/dev/")))
         name.remove(0, 5);
+    else
+        name = QFileInfo(name).fileName();
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    const QString fileName = QLatin1String("/LCK..") + name;
+    return QLatin1String("LCK..") + name;
+}
+
+QString SerialPortLock::lockPathFor(const QString& device) const
+{
+    const QString fileName = lockNameFor(device);
     for (const QString& dir : directories_) {
         const QFileInfo info(dir);
         if (!info.isDir() || !info.isReadable())
             continue;
-        const QString candidate = dir + fileName;
-        if (QFileInfo::exists(candidate) || info.isWritable())
+        const QString candidate = dir + QLatin1Char('/') + fileName;
+        if (QFileInfo(candidate).exists() || QFileInfo(candidate).isSymLink() || info.isWritable())
             return candidate;
     }
     return {};
@@ -135,6 +175,14 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
     const int len = std::snprintf(content, sizeof content, "%10ld\ndiagnostika\n%s\n",
                                   static_cast<long>(::getpid()), host);
 
+    auto held = [&](long pid, const QString& why) {
+        if (holder)
+            *holder = pid;
+        if (reason)
+            *reason = why;
+        return Result::Held;
+    };
+
     // An existing lock is read first: a running owner is honoured even where we could not write
     // a lock of our own, and one we cannot read belongs to somebody else. A stale lock is removed
     // and the attempt repeated; three rounds are enough unless another program keeps racing us for
@@ -145,14 +193,22 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
         FileId seen;
         switch (ownerOf(path, &pid, &readError, &seen)) {
         case Owner::Alive:
-            if (holder)
-                *holder = pid;
-            return Result::Held;
+            return held(
+                pid,
+                QStringLiteral("port drží proces %1 (zámok %2)").arg(QString::number(pid), path));
+        case Owner::NotAFile:
+            return held(0, QStringLiteral("zámok %1 nie je obyčajný súbor").arg(path));
         case Owner::Unknown:
+            if (readError == 0) // a fresh lock without a number yet
+                return held(0, QStringLiteral("port je zamknutý (zámok %1)").arg(path));
+            if (readError == EACCES || readError == EPERM)
+                return held(0, QStringLiteral("zámok %1 sa nedá prečítať: %2")
+                                   .arg(path, systemReason(readError)));
+            // Anything else, such as a lock name longer than a file name may be, is no holder.
             if (readError != ENOENT) {
-                if (holder)
-                    *holder = 0;
-                return Result::Held;
+                if (reason)
+                    *reason = systemReason(readError);
+                return Result::Failed;
             }
             break; // no lock: make ours
         case Owner::Gone: {
@@ -202,9 +258,7 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
         }
         // Another program made its lock in between: the next round reads it.
     }
-    if (holder)
-        *holder = 0;
-    return Result::Held;
+    return held(0, QStringLiteral("port je zamknutý (zámok %1)").arg(path));
 }
 
 void SerialPortLock::release()

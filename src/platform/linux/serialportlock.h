@@ -26,13 +26,16 @@ public:
     SerialPortLock(const SerialPortLock&) = delete;
     SerialPortLock& operator=(const SerialPortLock&) = delete;
 
-    // Locks `device` (a path such as /dev/ttyS0). On Held, `holder` is the owner's PID; on
-    // Failed, `reason` says why.
+    // Locks `device` (a path such as /dev/ttyS0). On Held, `holder` is the owner's PID (0 when
+    // none is known) and `reason` names the holder and the lock file, in Slovak; on Failed,
+    // `reason` is the system's reason (a lock name too long for a file name is Failed, never Held).
     Result acquire(const QString& device, long* holder = nullptr, QString* reason = nullptr);
     // Removes the lock file if it is ours. Harmless when nothing is locked.
     void release();
 
-    // The lock file for `device`: the first readable directory that has the file already or is
+    // The lock's file name for `device`: "LCK.." and the name of the device the path leads to.
+    static QString lockNameFor(const QString& device);
+    // The lock file for `device`: in the first readable directory that has the file already or is
     // writable. Empty when none qualifies.
     QString lockPathFor(const QString& device) const;
     QString path() const { return path_; }

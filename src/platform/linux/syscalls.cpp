@@ -64,8 +64,10 @@ public:
 
 Syscalls& systemCalls()
 {
-    static SystemCalls calls;
-    return calls;
+    // Never destroyed: a claiming thread that outlives its caller may still use it while the
+    // program ends.
+    static SystemCalls* const calls = new SystemCalls;
+    return *calls;
 }
 
 int CountingSyscalls::open(const char* path, int flags)

@@ -100,12 +100,13 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
             error->kind = SerialError::Kind::Other;
             error->commPort = commPort;
             error->device = QStringLiteral("COM%1").arg(commPort);
-            error->reason = QStringLiteral("the simulated sensor box has COM1 to COM3 only");
+            error->reason = QStringLiteral("simulovaná skrinka snímačov má len COM1 až COM3");
         }
         return false;
     }
     box_ = std::make_unique<SensorBox>(machine_ ? *machine_ : SensorBox::machineFor(commPort));
     commPort_ = commPort;
+    ++session_;
     openedAt_ = clock_.milliseconds();
     lastReading_ = openedAt_;
     const LineSample now = box_->sampleAt(openedAt_);
@@ -129,7 +130,10 @@ void SimulatedSerialLines::close()
         return;
     stopReader();
     read(); // what happened up to the close is delivered, as with a real port
+    const std::uint64_t session = session_;
     queue_.deliver();
+    if (session != session_)
+        return; // a handler opened the port again: that one stays open
     box_.reset();
     levels_ = LineLevels{};
 }
@@ -174,7 +178,7 @@ std::unique_ptr<SerialLines> SimulatedSerialLinesProvider::create()
 
 QString SimulatedSerialLinesProvider::devicePath(int commPort) const
 {
-    return QStringLiteral("simulated COM%1").arg(commPort);
+    return QStringLiteral("simulovaný COM%1").arg(commPort);
 }
 
 } // namespace diagnostika

@@ -111,6 +111,9 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     int commPort_ = 0;
+    // Counts the openings: a handler run while closing may open the port again, which the closing
+    // must then leave alone (its reader runs on the new box).
+    std::uint64_t session_ = 0;
     LineLevels levels_;
     std::int64_t openedAt_ = 0;
     std::atomic<std::int64_t> lastReading_{0};
