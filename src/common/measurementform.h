@@ -17,6 +17,10 @@ class QWidget;
 
 namespace diagnostika {
 
+// Where the windows offer to save their pictures: the recording folder while recording, else the
+// documents folder.
+void setPictureFolder(const QString& folder);
+
 class MeasurementForm : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +40,13 @@ public:
 
     // What the window shows, for whoever listens; lives as long as this object.
     Feed* feed() const { return feed_; }
+
+    // Saves a PNG of the open window as shown, caption and traces included. False when the window
+    // is closed or the file cannot be written.
+    bool savePicture(const QString& path) const;
+    // The name "Uložiť obrázok..." offers: the window's short name and the time, in the picture
+    // folder.
+    QString pictureName() const;
 
 Q_SIGNALS:
     void opened();
@@ -61,6 +72,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void savePictureAs();
+
     QString caption_;
     Feed* feed_;
     QSize clientTwips_;

@@ -304,11 +304,14 @@ void Recorder::writeMetadata(const Window& window, const QString& error)
         {QStringLiteral("windowStarted_s"),
          static_cast<double>(window.startedMs - startMs_) / 1000.0},
         {QStringLiteral("files"), files},
-        {QStringLiteral("port"), settingText(latest, "port")},
-        {QStringLiteral("device"), settingText(latest, "device")},
-        {QStringLiteral("captureMode"), settingText(latest, "captureMode")},
         {QStringLiteral("settings"), window.settings},
     };
+    // The port as it stands now, for the windows that have one.
+    for (const char* name : {"port", "device", "captureMode"}) {
+        const QString value = settingText(latest, name);
+        if (!value.isEmpty())
+            meta.insert(QLatin1StringView(name), value);
+    }
     if (!error.isEmpty())
         meta.insert(QStringLiteral("error"), error);
     writer_->replace(window.readings, window.base + QStringLiteral(".json"),
