@@ -95,17 +95,23 @@ std::int64_t FileWriter::backlog() const
 
 bool FileWriter::writeLines(File& file, const QByteArray& lines, QString* reason)
 {
-    const qint64 written = file.file->write(lines);
-    if (written == lines.size()) {
-        file.committed += written;
+    // A short write is tried again for the rest: only a write that takes nothing carries the
+    // system's reason (a full disk takes what fits first).
+    qint64 done = 0;
+    while (done < lines.size()) {
+        const qint64 written = file.file->write(lines.constData() + done, lines.size() - done);
+        if (written <= 0)
+            break;
+        done += written;
+    }
+    if (done == lines.size()) {
+        file.committed += done;
         file.unsynced = true;
         return true;
     }
     *reason = file.file->errorString();
     // Whatever part of the lines reached the file, the file ends at the last complete one.
-    const qint64 onFile = std::max<qint64>(file.file->size() - file.committed, 0);
-    const qint64 reached = std::min<qint64>(onFile, lines.size());
-    const qsizetype lastEnd = reached > 0 ? lines.lastIndexOf('\n', reached - 1) : -1;
+    const qsizetype lastEnd = done > 0 ? lines.lastIndexOf('\n', done - 1) : -1;
     file.committed += lastEnd + 1;
     file.file->resize(file.committed);
     return false;

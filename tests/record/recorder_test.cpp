@@ -330,7 +330,8 @@ TEST_F(RecorderTest, AFileThatCannotBeWrittenEndsOnlyItsWindowsRecording)
     recorder.sync();
     setrlimit(RLIMIT_FSIZE, &previous);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].contains(QStringLiteral("_com_hrany.csv")))
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("_com_hrany.csv")) &&
+                messages[0].contains(QStringLiteral("File too large")))
         << messages[0].toStdString();
     EXPECT_FALSE(com.feed()->readingHeard()) << "the serial window's recording stopped";
     const auto edges = readCsvFile(file(QStringLiteral("_com_hrany.csv")));
