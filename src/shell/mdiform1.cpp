@@ -206,8 +206,11 @@ void MDIForm1::mnuRecordStop_Click()
 void MDIForm1::mnuRecordFolder_Click()
 {
     const QString folder = recorder_->isRecording() ? recorder_->folder() : lastRecordingFolder();
-    QDir().mkpath(folder);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    // Without a file manager nothing would happen at all: say so, and where the folder is.
+    if (!QDir().mkpath(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        showInformation(this, applicationTitle(),
+                        QStringLiteral("Priečinok záznamov %1 sa nepodarilo otvoriť.")
+                            .arg(QDir::toNativeSeparators(folder)));
 }
 
 void MDIForm1::recordingChanged()
