@@ -43,6 +43,10 @@ struct Options {
                        "set its sampling period to <ms> (10 to 1000) "
                        "with its scroll bar."),
         QStringLiteral("ms")};
+    QCommandLineOption record{QStringLiteral("record"),
+                              QStringLiteral("Record every open measurement window into <folder> "
+                                             "(made when missing) from the start."),
+                              QStringLiteral("folder")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot (default 3000)."),
                              QStringLiteral("ms"), QStringLiteral("3000")};
@@ -64,6 +68,7 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.screenshot);
     parser.addOption(o.after);
     parser.addOption(o.gamePeriod);
+    parser.addOption(o.record);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -92,6 +97,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
         }
     }
     cl.screenshotPath = parser.value(o.screenshot);
+    cl.recordFolder = parser.value(o.record);
     bool ok = false;
     cl.screenshotAfterMs = parser.value(o.after).toInt(&ok);
     if (!ok || cl.screenshotAfterMs < 0) {

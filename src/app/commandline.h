@@ -18,6 +18,7 @@ struct CommandLine {
     int screenshotAfterMs = 3000;
     // When set: move the game window's period scroll bar there, as a user would.
     int gamePeriodMs = 0;
+    QString recordFolder; // when set: record into this folder from the start
 };
 
 // Parses the application's arguments. --help and --version print and exit, as does an error, with a

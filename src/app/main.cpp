@@ -2,6 +2,7 @@
 #include "game/form3.h"
 #include "orderlyquit.h"
 #include "platform/backends.h"
+#include "record/recorder.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
 
@@ -29,6 +30,15 @@ int main(int argc, char* argv[])
 
     MDIForm1 main(backends);
     main.show();
+    // Recording starts before the windows open, so each records from its first reading.
+    // Unattended runs are told on standard error, not by a box that waits for someone.
+    if (!cl.recordFolder.isEmpty()) {
+        QString error;
+        if (!main.recorder().start(cl.recordFolder, &error)) {
+            std::fprintf(stderr, "diagnostika: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     for (const QString& name : cl.openWindows) {
         if (name == QLatin1String("com"))
             main.mnuSerialItem_Click();

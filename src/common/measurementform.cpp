@@ -2,16 +2,39 @@
 
 #include "appicon.h"
 #include "controls.h"
+#include "messages.h"
 #include "twips.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QEvent>
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QPixmap>
+#include <QStandardPaths>
 
 namespace diagnostika {
+namespace {
 
-MeasurementForm::MeasurementForm(const QString& caption, QSize clientTwips, QObject* parent)
-    : QObject(parent), caption_(caption), clientTwips_(clientTwips)
+QString& pictureFolderSetting()
+{
+    static QString folder;
+    return folder;
+}
+
+} // namespace
+
+void setPictureFolder(const QString& folder)
+{
+    pictureFolderSetting() = folder;
+}
+
+MeasurementForm::MeasurementForm(const QString& source, const QString& caption, QSize clientTwips,
+                                 QObject* parent)
+    : QObject(parent), caption_(caption), feed_(new Feed(source, caption, this)),
+      clientTwips_(clientTwips)
 {
 }
 
@@ -54,12 +77,19 @@ void MeasurementForm::show(QMdiArea* area)
     window->setWindowIcon(appIcon());
     window->setOption(QMdiSubWindow::RubberBandResize, false);
     window->installEventFilter(this);
+    if (QMenu* menu = window->systemMenu()) {
+        menu->addSeparator();
+        QAction* save = menu->addAction(QStringLiteral("Uložiť obrázok..."));
+        save->setObjectName(QStringLiteral("ulozitObrazok"));
+        connect(save, &QAction::triggered, this, &MeasurementForm::savePictureAs);
+    }
     window_ = window;
     unloaded_ = false;
     connect(window, &QObject::destroyed, this, [this] {
         releaseControls();
         client_ = nullptr;
         Q_EMIT closed();
+        feed_->publishClosed();
     });
 
     formLoad();
@@ -69,6 +99,8 @@ void MeasurementForm::show(QMdiArea* area)
     window->show();
     area->setActiveSubWindow(window);
     Q_EMIT opened();
+    feed_->publishOpened();
+    settingsToFeed();
 }
 
 void MeasurementForm::close()
@@ -87,6 +119,34 @@ bool MeasurementForm::eventFilter(QObject* watched, QEvent* event)
         formUnload();
     }
     return QObject::eventFilter(watched, event);
+}
+
+QString MeasurementForm::pictureName() const
+{
+    QString folder = pictureFolderSetting();
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(folder).filePath(
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss_")) +
+        feed_->source() + QStringLiteral(".png"));
+}
+
+bool MeasurementForm::savePicture(const QString& path) const
+{
+    return window_ && window_->grab().save(path, "PNG");
+}
+
+void MeasurementForm::savePictureAs()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(window_, QStringLiteral("Uložiť obrázok"), pictureName(),
+                                     QStringLiteral("Obrázok PNG (*.png)"));
+    if (path.isEmpty())
+        return;
+    if (!savePicture(path))
+        showInformation(
+            window_, applicationTitle(),
+            QStringLiteral("Obrázok %1 sa nepodarilo uložiť.").arg(QDir::toNativeSeparators(path)));
 }
 
 } // namespace diagnostika

@@ -9,14 +9,33 @@
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "record/recorder.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
 #include <stdexcept>
 
 namespace diagnostika {
+namespace {
+
+QSettings settings()
+{
+    return QSettings(QStringLiteral("Diagnostika"), QStringLiteral("diagnostika"));
+}
+
+const QString lastFolderKey = QStringLiteral("zaznam/priecinok");
+
+} // namespace
 
 MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), backends_(backends)
 {
@@ -24,8 +43,13 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     QString title = QStringLiteral("Diagnostika točivých strojov");
     if (backends.simulated)
         title += QStringLiteral(" (simulované snímače)");
+    title_ = title;
     setWindowTitle(title);
     setWindowIcon(appIcon());
+    recorder_ = new record::Recorder(*backends.clock, QCoreApplication::applicationVersion(), this);
+    connect(recorder_, &record::Recorder::recordingChanged, this, &MDIForm1::recordingChanged);
+    connect(recorder_, &record::Recorder::failed, this,
+            [this](const QString& text) { showInformation(this, applicationTitle(), text); });
     // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
     setFont(windowFont(8));
 
@@ -45,8 +69,24 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuLPTItem_Click);
     addMenuEntry(QStringLiteral("mnuZvlastItem"), QStringLiteral("Meranie &GAME"),
                  &MDIForm1::mnuZvlastItem_Click);
+    // Recording is a drop-down of its own, so it stays visible in a global menu bar too.
+    recordMenu_ = menuBar()->addMenu(QStringLiteral("&Záznam"));
+    recordMenu_->setObjectName(QStringLiteral("mnuRecord"));
+    recordMenu_->menuAction()->setObjectName(QStringLiteral("mnuRecordItem"));
+    const std::tuple<const char*, const char*, void (MDIForm1::*)()> recordEntries[] = {
+        {"mnuRecordStart", "Spustiť záznam...", &MDIForm1::mnuRecordStart_Click},
+        {"mnuRecordStop", "Zastaviť záznam", &MDIForm1::mnuRecordStop_Click},
+        {"mnuRecordFolder", "Otvoriť priečinok záznamov", &MDIForm1::mnuRecordFolder_Click},
+    };
+    for (const auto& [name, caption, slot] : recordEntries) {
+        QAction* action = recordMenu_->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+    }
     addMenuEntry(QStringLiteral("mnuAboutItem"), QStringLiteral("&O programe..."),
                  &MDIForm1::mnuAboutItem_Click);
+
+    recordingChanged();
 
     const QSize client = twipSize(7050, 5430);
     resize(client.width(), client.height() + menuBar()->sizeHint().height());
@@ -73,21 +113,26 @@ Form2& MDIForm1::form2()
         if (!backends_.serial)
             throw std::logic_error("the serial window needs the serial-lines service");
         form2_ = new Form2(*backends_.serial, *backends_.clock, this);
+        recorder_->addFeed(form2_->feed());
     }
     return *form2_;
 }
 
 Form1& MDIForm1::form1()
 {
-    if (!form1_)
+    if (!form1_) {
         form1_ = new Form1(*backends_.portIo, this);
+        recorder_->addFeed(form1_->feed());
+    }
     return *form1_;
 }
 
 Form3& MDIForm1::form3()
 {
-    if (!form3_)
+    if (!form3_) {
         form3_ = new Form3(*backends_.joystick, this);
+        recorder_->addFeed(form3_->feed());
+    }
     return *form3_;
 }
 
@@ -119,10 +164,74 @@ void MDIForm1::mnuAboutItem_Click()
     showInformation(this, QStringLiteral("Informácia."), aboutText());
 }
 
+QString MDIForm1::defaultRecordingFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        .filePath(QStringLiteral("Diagnostika"));
+}
+
+QString MDIForm1::lastRecordingFolder() const
+{
+    return settings().value(lastFolderKey, defaultRecordingFolder()).toString();
+}
+
+bool MDIForm1::startRecording(const QString& folder)
+{
+    QString error;
+    if (!recorder_->start(folder, &error)) {
+        showInformation(this, applicationTitle(), error);
+        return false;
+    }
+    settings().setValue(lastFolderKey, recorder_->folder());
+    return true;
+}
+
+void MDIForm1::mnuRecordStart_Click()
+{
+    const QString last = lastRecordingFolder();
+    // The first default is made, so that the dialog can open in it.
+    if (last == defaultRecordingFolder())
+        QDir().mkpath(last);
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Priečinok záznamu"), last);
+    if (!folder.isEmpty())
+        startRecording(folder);
+}
+
+void MDIForm1::mnuRecordStop_Click()
+{
+    recorder_->stop();
+}
+
+void MDIForm1::mnuRecordFolder_Click()
+{
+    const QString folder = recorder_->isRecording() ? recorder_->folder() : lastRecordingFolder();
+    // Without a file manager nothing would happen at all: say so, and where the folder is.
+    if (!QDir().mkpath(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        showInformation(this, applicationTitle(),
+                        QStringLiteral("Priečinok záznamov %1 sa nepodarilo otvoriť.")
+                            .arg(QDir::toNativeSeparators(folder)));
+}
+
+void MDIForm1::recordingChanged()
+{
+    const bool recording = recorder_->isRecording();
+    setWindowTitle(recording ? title_ + QStringLiteral(" – záznam: ") +
+                                   QDir::toNativeSeparators(recorder_->folder())
+                             : title_);
+    setPictureFolder(recording ? recorder_->folder() : QString());
+    for (QAction* action : recordMenu_->actions()) {
+        if (action->objectName() == u"mnuRecordStop")
+            action->setEnabled(recording);
+    }
+}
+
 void MDIForm1::closeEvent(QCloseEvent* event)
 {
     // Every measurement window closes first, so its timers stop and its devices are released.
     mdiArea_->closeAllSubWindows();
+    // The windows have handed over their last rows; the files are closed now, not at exit.
+    recorder_->stop();
     event->accept();
 }
 

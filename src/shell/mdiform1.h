@@ -7,10 +7,14 @@
 class QAction;
 class QCloseEvent;
 class QMdiArea;
+class QMenu;
 
 namespace diagnostika {
 
 struct Backends;
+namespace record {
+class Recorder;
+}
 class Form2;
 class Form1;
 class Form3;
@@ -30,12 +34,22 @@ public:
 
     static QString aboutText();
 
+    // Recording: every open measurement window writes what it shows into `folder`. Returns false
+    // and tells the user (a box) when the folder cannot be made or written.
+    bool startRecording(const QString& folder);
+    record::Recorder& recorder() const { return *recorder_; }
+    // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
+    static QString defaultRecordingFolder();
+
 public Q_SLOTS:
     void mnuExitItem_Click();
     void mnuSerialItem_Click();
     void mnuLPTItem_Click();
     void mnuZvlastItem_Click();
     void mnuAboutItem_Click();
+    void mnuRecordStart_Click();
+    void mnuRecordStop_Click();
+    void mnuRecordFolder_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -43,7 +57,13 @@ protected:
 private:
     QAction* addMenuEntry(const QString& name, const QString& caption, void (MDIForm1::*slot)());
 
+    void recordingChanged();
+    QString lastRecordingFolder() const;
+
     Backends& backends_;
+    QString title_;
+    record::Recorder* recorder_ = nullptr;
+    QMenu* recordMenu_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;
     Form2* form2_ = nullptr;
     Form1* form1_ = nullptr;

@@ -1,6 +1,11 @@
 #include "app/commandline.h"
+#include "record/csvreader.h"
 
+#include <QDir>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -89,6 +94,55 @@ TEST(DemonstrationTest, ScreenshotShowsTheGameWindowWithTraces)
         }
     }
     EXPECT_GT(tracePixels, 20);
+}
+
+// An unattended recording of all three simulated windows, under a decimal-comma locale: every
+// window leaves its readings and metadata, whole rows a CSV reader takes, numbers with a point.
+TEST(DemonstrationTest, RecordingLeavesValidFilesForEveryWindow)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("nove/zaznamy"));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("sk_SK.UTF-8"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
+                  {QStringLiteral("--simulate"), QStringLiteral("--open"),
+                   QStringLiteral("com,lpt,game"), QStringLiteral("--record"), folder,
+                   QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("x.png")),
+                   QStringLiteral("--after"), QStringLiteral("2500")});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+
+    for (const char* window : {"com", "lpt", "game"}) {
+        const QStringList found =
+            QDir(folder).entryList({QStringLiteral("*_%1.csv").arg(QLatin1String(window))});
+        ASSERT_EQ(found.size(), 1) << window;
+        const auto rows = test::readCsvFile(QDir(folder).filePath(found[0]));
+        ASSERT_TRUE(rows) << window;
+        ASSERT_GE(rows->size(), 3u) << window << ": a header and two seconds of readings";
+        double previous = -1;
+        for (std::size_t i = 1; i < rows->size(); ++i) {
+            const QStringList& row = (*rows)[i];
+            bool ok = false;
+            const double seconds = row[0].toDouble(&ok);
+            EXPECT_TRUE(ok && seconds >= previous) << row[0].toStdString();
+            previous = seconds;
+        }
+        QString meta = found[0];
+        meta.replace(QStringLiteral(".csv"), QStringLiteral(".json"));
+        QFile json(QDir(folder).filePath(meta));
+        ASSERT_TRUE(json.open(QIODevice::ReadOnly)) << meta.toStdString();
+        const QJsonObject object = QJsonDocument::fromJson(json.readAll()).object();
+        EXPECT_EQ(object[u"window"].toString(), QLatin1String(window));
+        EXPECT_FALSE(object[u"settings"].toArray().isEmpty());
+    }
+    // The converter's volts are fractions: written with a point in a decimal-comma locale.
+    const QStringList lpt = QDir(folder).entryList({QStringLiteral("*_lpt.csv")});
+    const auto rows = test::readCsvFile(QDir(folder).filePath(lpt.value(0)));
+    ASSERT_TRUE(rows && rows->size() > 2);
+    EXPECT_TRUE((*rows)[2][5].contains(QLatin1Char('.'))) << (*rows)[2][5].toStdString();
 }
 
 } // namespace

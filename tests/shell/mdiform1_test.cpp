@@ -12,11 +12,15 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QImage>
 #include <QKeySequence>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
 #include <gtest/gtest.h>
@@ -59,7 +63,7 @@ protected:
     InformationPresenter previous;
 };
 
-TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
+TEST_F(MDIForm1Test, MenuBarHasItsEntriesInOrder)
 {
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
     EXPECT_EQ(main->mdiArea()->size(), QSize(470, 362));
@@ -67,23 +71,56 @@ TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
     const std::pair<const char*, const char*> expected[] = {
         {"mnuExitItem", "U&končiť program"}, {"mnuSerialItem", "&Meranie COM"},
         {"mnuLPTItem", "M&eranie LPT"},      {"mnuZvlastItem", "Meranie &GAME"},
-        {"mnuAboutItem", "&O programe..."},
+        {"mnuRecordItem", "&Záznam"},        {"mnuAboutItem", "&O programe..."},
     };
-    ASSERT_EQ(actions.size(), 5);
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(actions.size(), 6);
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(actions[i]->objectName(), QString::fromLatin1(expected[i].first));
         EXPECT_EQ(actions[i]->text(), QString::fromUtf8(expected[i].second));
         EXPECT_TRUE(actions[i]->isEnabled());
         EXPECT_FALSE(actions[i]->isCheckable());
-        EXPECT_EQ(actions[i]->menu(), nullptr);
+        // Only recording is a drop-down: the others are commands.
+        EXPECT_EQ(actions[i]->menu() != nullptr, i == 4);
         EXPECT_TRUE(actions[i]->shortcut().isEmpty());
     }
     // The access keys: Alt with the character after "&".
-    const char* keys[] = {"k", "M", "e", "G", "O"};
-    for (int i = 0; i < 5; ++i) {
+    const char* keys[] = {"k", "M", "e", "G", "Z", "O"};
+    for (int i = 0; i < 6; ++i) {
         const QKeySequence mnemonic = QKeySequence::mnemonic(actions[i]->text());
-        EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromLatin1(keys[i])));
+        EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromUtf8(keys[i])));
     }
+}
+
+// Recording from the menu's side: the caption says it records and where, the windows offer their
+// pictures there, a folder that cannot be made is told in a box, and stopping closes the files.
+TEST_F(MDIForm1Test, RecordingShowsInTheCaptionAndPicturesGoToItsFolder)
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("subor")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(main->startRecording(dir.filePath(QStringLiteral("subor/x"))));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].second.contains(QStringLiteral("subor"))) << boxes[0].second.toStdString();
+    EXPECT_FALSE(entry("mnuRecordStop")->isEnabled());
+
+    ASSERT_TRUE(main->startRecording(dir.path()));
+    EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov – záznam: ") +
+                                       QDir::toNativeSeparators(dir.path()));
+    EXPECT_TRUE(entry("mnuRecordStop")->isEnabled());
+    entry("mnuZvlastItem")->trigger();
+    Form3& game = main->form3();
+    ASSERT_NE(game.window()->systemMenu()->findChild<QAction*>(QStringLiteral("ulozitObrazok")),
+              nullptr);
+    const QString picture = game.pictureName();
+    EXPECT_TRUE(picture.startsWith(dir.path()) && picture.endsWith(QStringLiteral("_game.png")))
+        << picture.toStdString();
+    ASSERT_TRUE(game.savePicture(picture));
+    EXPECT_EQ(QImage(picture).size(), game.window()->size());
+
+    entry("mnuRecordStop")->trigger();
+    EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*_game.*")}).size(), 3)
+        << "readings, metadata and the picture";
 }
 
 TEST_F(MDIForm1Test, AboutBoxShowsTwoLines)

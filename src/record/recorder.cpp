@@ -1,0 +1,341 @@
+#include "recorder.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace diagnostika::record {
+namespace {
+
+const char* lineName(int commEvent)
+{
+    switch (commEvent) {
+    case comEvCTS:
+        return "CTS";
+    case comEvDSR:
+        return "DSR";
+    case comEvCD:
+        return "CD";
+    default:
+        return "";
+    }
+}
+
+QString settingText(const FeedSettings& settings, const char* name)
+{
+    for (const FeedSetting& s : settings) {
+        if (QLatin1StringView(s.name) == QLatin1StringView(name))
+            return s.value;
+    }
+    return {};
+}
+
+QString failureText(const QString& title, const QString& path, const QString& reason)
+{
+    return QStringLiteral("Záznam okna „%1“ sa zastavil: do súboru %2 sa nedá zapisovať (%3). "
+                          "Súbory sú platné po posledný celý riadok, meranie pokračuje.")
+        .arg(title.trimmed(), QDir::toNativeSeparators(path), reason);
+}
+
+constexpr const char* edgeHeader = "cas [us],datum_cas,linka,uroven,vlastny_cas\n";
+
+} // namespace
+
+Recorder::Recorder(const TickClock& clock, const QString& version, QObject* parent)
+    : QObject(parent), clock_(clock), version_(version)
+{
+}
+
+Recorder::~Recorder()
+{
+    stop();
+}
+
+void Recorder::addFeed(Feed* feed)
+{
+    feeds_.push_back(feed);
+    connect(feed, &Feed::opened, this, [this, feed] {
+        if (isRecording())
+            begin(feed);
+    });
+    connect(feed, &Feed::closed, this, [this, feed] { end(feed); });
+    connect(feed, &QObject::destroyed, this, [this, feed] {
+        windows_.erase(feed);
+        std::erase(feeds_, feed);
+    });
+}
+
+bool Recorder::start(const QString& folder, QString* error)
+{
+    stop();
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!QDir().mkpath(path) || !QFileInfo(path).isDir()) {
+        if (error)
+            *error = QStringLiteral("Priečinok %1 sa nepodarilo vytvoriť.")
+                         .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    // Writing is tried before the recording counts as started, so an unwritable folder is told now
+    // rather than as a failure of the first window.
+    {
+        QFile probe(QDir(path).filePath(QStringLiteral(".diagnostika-zapis")));
+        const bool writable = probe.open(QIODevice::WriteOnly);
+        const QString reason = probe.errorString();
+        probe.remove();
+        if (!writable) {
+            if (error)
+                *error = QStringLiteral("Do priečinka %1 sa nedá zapisovať (%2).")
+                             .arg(QDir::toNativeSeparators(path), reason);
+            return false;
+        }
+    }
+    folder_ = path;
+    startMs_ = clock_.milliseconds();
+    startWallMs_ = QDateTime::currentMSecsSinceEpoch();
+    files_.clear();
+    fileOwners_.clear();
+    told_.clear();
+    writer_ = std::make_unique<FileWriter>([this](const std::vector<FileWriter::Failure>& f) {
+        QMetaObject::invokeMethod(
+            this, [this, f] { onFailures(f); }, Qt::QueuedConnection);
+    });
+    Q_EMIT recordingChanged(true);
+    for (Feed* feed : feeds_) {
+        if (feed->isOpen())
+            begin(feed);
+    }
+    return true;
+}
+
+void Recorder::stop()
+{
+    if (!writer_)
+        return;
+    std::vector<Feed*> recorded;
+    for (const auto& [feed, window] : windows_)
+        recorded.push_back(feed);
+    for (Feed* feed : recorded)
+        end(feed);
+    // Writes what is left and closes the files; failures still come as queued reports.
+    writer_.reset();
+    Q_EMIT recordingChanged(false);
+}
+
+void Recorder::sync()
+{
+    if (writer_)
+        writer_->sync();
+    // The writer reports failures to this thread; take them now.
+    QCoreApplication::sendPostedEvents(this);
+}
+
+std::int64_t Recorder::backlog() const
+{
+    return writer_ ? writer_->backlog() : 0;
+}
+
+int Recorder::createFile(Window& window, const QString& path)
+{
+    QString reason;
+    const int number = writer_->create(path, &reason);
+    if (number < 0) {
+        const QString text = failureText(window.feed->title(), path, reason);
+        told_.insert(window.base);
+        end(window.feed);
+        Q_EMIT failed(text);
+        return -1;
+    }
+    fileOwners_[number] = {window.feed->title(), window.base};
+    files_.push_back(path);
+    return number;
+}
+
+void Recorder::begin(Feed* feed)
+{
+    if (windows_.count(feed))
+        return;
+    auto owned = std::make_unique<Window>();
+    Window& window = *owned;
+    window.feed = feed;
+    window.startedMs = clock_.milliseconds();
+    const QString stamp =
+        QDateTime::fromMSecsSinceEpoch(startWallMs_ + (window.startedMs - startMs_))
+            .toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    // A name no file of the set has yet: an existing file is never overwritten.
+    const QDir dir(folder_);
+    for (int n = 1;; ++n) {
+        QString base = dir.filePath(stamp + QLatin1Char('_') + feed->source());
+        if (n > 1)
+            base += QLatin1Char('-') + QString::number(n);
+        if (!QFileInfo::exists(base + QStringLiteral(".csv")) &&
+            !QFileInfo::exists(base + QStringLiteral("_hrany.csv")) &&
+            !QFileInfo::exists(base + QStringLiteral(".json"))) {
+            window.base = base;
+            break;
+        }
+    }
+    windows_[feed] = std::move(owned);
+    window.readings = createFile(window, window.base + QStringLiteral(".csv"));
+    if (window.readings < 0)
+        return;
+
+    window.connections = {
+        connect(feed, &Feed::reading, this,
+                [this, &window](const FeedReading& r) { onReading(window, r); }),
+        connect(feed, &Feed::edge, this,
+                [this, &window](const LineEvent& e) { onEdge(window, e); }),
+        connect(feed, &Feed::settingsChanged, this,
+                [this, &window](const FeedSettings& s) { onSettings(window, s); }),
+    };
+    if (feed->settings().empty())
+        writeMetadata(window);
+    else
+        onSettings(window, feed->settings());
+}
+
+void Recorder::end(Feed* feed, const QString& error)
+{
+    const auto found = windows_.find(feed);
+    if (found == windows_.end())
+        return;
+    Window& window = *found->second;
+    for (const QMetaObject::Connection& c : window.connections)
+        disconnect(c);
+    if (window.readings >= 0) {
+        writeMetadata(window, error);
+        writer_->close(window.readings);
+    }
+    if (window.edges >= 0)
+        writer_->close(window.edges);
+    windows_.erase(found);
+}
+
+void Recorder::onReading(Window& window, const FeedReading& reading)
+{
+    const std::int64_t now = clock_.milliseconds();
+    QByteArray row;
+    if (!window.header) {
+        window.header = true;
+        row.append("cas [s],datum_cas,udalost");
+        for (const FeedValue& v : reading.values) {
+            row.append(',');
+            row.append(v.name);
+            if (*v.unit) {
+                row.append(" [");
+                row.append(v.unit);
+                row.append(']');
+            }
+        }
+        row.append('\n');
+    }
+    appendNumber(row, static_cast<double>(now - startMs_) / 1000.0);
+    row.append(',');
+    window.timeText.append(row, startWallMs_ + (now - startMs_));
+    row.append(',');
+    row.append(reading.event);
+    for (const FeedValue& v : reading.values) {
+        row.append(',');
+        if (v.value)
+            appendNumber(row, v.value);
+        else
+            appendField(row, v.text);
+    }
+    row.append('\n');
+    writer_->append(window.readings, row);
+}
+
+void Recorder::onEdge(Window& window, const LineEvent& event)
+{
+    if (window.edges < 0) {
+        window.edges = createFile(window, window.base + QStringLiteral("_hrany.csv"));
+        if (window.edges < 0)
+            return;
+        writer_->append(window.edges, edgeHeader);
+    }
+    // Until a backend stamps edges in microseconds, the tick clock's stamp stands for it.
+    const std::int64_t stampUs = event.stampUs != 0 ? event.stampUs : event.stampMs * 1000;
+    const std::int64_t sinceStartUs = stampUs - startMs_ * 1000;
+    QByteArray row;
+    row.reserve(64);
+    appendInteger(row, sinceStartUs);
+    row.append(',');
+    window.timeText.append(row, startWallMs_ + sinceStartUs / 1000);
+    row.append(',');
+    row.append(lineName(event.commEvent));
+    row.append(event.level ? ",1," : ",0,");
+    row.append(event.timed ? '1' : '0');
+    row.append('\n');
+    writer_->append(window.edges, row);
+}
+
+void Recorder::onSettings(Window& window, const FeedSettings& settings)
+{
+    const std::int64_t now = clock_.milliseconds();
+    QJsonObject values;
+    for (const FeedSetting& s : settings)
+        values.insert(QLatin1StringView(s.name), s.value);
+    window.settings.append(QJsonObject{
+        {QStringLiteral("time_s"), static_cast<double>(now - startMs_) / 1000.0},
+        {QStringLiteral("localTime"),
+         isoWithOffset(QDateTime::fromMSecsSinceEpoch(startWallMs_ + (now - startMs_)))},
+        {QStringLiteral("values"), values},
+    });
+    writeMetadata(window);
+}
+
+void Recorder::writeMetadata(const Window& window, const QString& error)
+{
+    const FeedSettings& latest = window.feed->settings();
+    QJsonObject files{
+        {QStringLiteral("readings"), QFileInfo(window.base + QStringLiteral(".csv")).fileName()}};
+    if (window.edges >= 0)
+        files.insert(QStringLiteral("edges"),
+                     QFileInfo(window.base + QStringLiteral("_hrany.csv")).fileName());
+    QJsonObject meta{
+        {QStringLiteral("program"), QStringLiteral("diagnostika")},
+        {QStringLiteral("version"), version_},
+        {QStringLiteral("window"), window.feed->source()},
+        {QStringLiteral("title"), window.feed->title().trimmed()},
+        {QStringLiteral("recordingStarted"),
+         isoWithOffset(QDateTime::fromMSecsSinceEpoch(startWallMs_))},
+        {QStringLiteral("windowStarted_s"),
+         static_cast<double>(window.startedMs - startMs_) / 1000.0},
+        {QStringLiteral("files"), files},
+        {QStringLiteral("settings"), window.settings},
+    };
+    // The port as it stands now, for the windows that have one.
+    for (const char* name : {"port", "device", "captureMode"}) {
+        const QString value = settingText(latest, name);
+        if (!value.isEmpty())
+            meta.insert(QLatin1StringView(name), value);
+    }
+    if (!error.isEmpty())
+        meta.insert(QStringLiteral("error"), error);
+    writer_->replace(window.readings, window.base + QStringLiteral(".json"),
+                     QJsonDocument(meta).toJson(QJsonDocument::Indented));
+}
+
+void Recorder::onFailures(const std::vector<FileWriter::Failure>& failures)
+{
+    QStringList texts;
+    for (const FileWriter::Failure& failure : failures) {
+        const auto owner = fileOwners_.find(failure.file);
+        const QString title = owner != fileOwners_.end() ? owner->second.first : QString();
+        if (!told_.insert(owner != fileOwners_.end() ? owner->second.second : failure.path).second)
+            continue;
+        texts.append(failureText(title, failure.path, failure.reason));
+        for (const auto& [feed, window] : windows_) {
+            if (window->readings == failure.file || window->edges == failure.file) {
+                end(feed, failure.reason);
+                break;
+            }
+        }
+    }
+    if (!texts.isEmpty())
+        Q_EMIT failed(texts.join(QLatin1Char('\n')));
+}
+
+} // namespace diagnostika::record
