@@ -1,5 +1,7 @@
 #include "ppdevportio.h"
 
+#include "devicepermission.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -133,6 +135,10 @@ PpdevPortIo::Device& PpdevPortIo::deviceAt(std::uint16_t address, int* offset)
     device.path = pathFor(base);
     refuseIfHeld(device.path);
     device.fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fd < 0 && linux_sys::isPermissionError(errno))
+        throw PortIoError(device.path + ": " +
+                          linux_sys::permissionReason(linux_sys::examineDevice(
+                              device.path, linux_sys::DeviceUse::ReadWrite)));
     if (device.fd < 0)
         throw PortIoError(device.path + ": " + linux_sys::errorText(errno));
     // Claiming waits while another driver or program holds the port; refuseIfHeld() has made that
