@@ -1,7 +1,7 @@
 #!/bin/sh
 # Inside the rig's guest, whose root is a throw-away layer: installs the Debian package from the
-# build folder with apt, offline (its dependencies are already on the machine; the guest has no
-# network, so a missing one fails the install), starts the installed program the way the menu
+# build folder with apt, offline (its dependencies are already on the machine; apt is shown no
+# archive, so a missing one fails the install), starts the installed program the way the menu
 # entry does as an unprivileged user, and removes the package again.
 # $1 is the build folder, where cpack (scripts/package --from DIR) has left the .deb.
 set -eu
@@ -18,10 +18,16 @@ fail() { echo "package.sh: $*" >&2; exit 1; }
 [ -z "$(ls /var/lib/dpkg/updates 2>/dev/null)" ] ||
   fail "this machine's dpkg is in the middle of an installation: run the test again once it is done"
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y -q "$deb" >/tmp/apt-install.log 2>&1 ||
+# man-db's trigger would index every manual page on the machine, minutes under emulation; the
+# page is checked with man itself outside the guest.
+rm -f /var/lib/man-db/auto-update
+# Offline for sure, and quick: apt knows no archive, only what is installed and the .deb.
+none=$(mktemp -d)
+apt-get install -y -q -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$none" \
+  -o Dir::State::Lists="$none" "$deb" >/tmp/apt-install.log 2>&1 ||
   { cat /tmp/apt-install.log >&2; fail "apt-get install failed"; }
 version=$(dpkg-query -W -f='${Version}' diagnostika)
-echo "installed diagnostika $version"
+echo "installed diagnostika $version ($(date +%T))"
 
 # The menu entry's command, run as it is written there.
 desktop=$(ls /usr/share/applications/*.desktop | xargs grep -l '^Exec=diagnostika' | head -n 1)
@@ -54,7 +60,8 @@ head -c 8 "$home/shot.png" | od -An -c | grep -q 'P   N   G' || fail "no PNG scr
 cp "$home/shot.png" /rig-out/package-installed.png 2>/dev/null || true
 echo "the installed program ran as an unprivileged user: $(wc -c <"$home/shot.png") byte screenshot"
 
-apt-get remove -y -q diagnostika >/dev/null
+apt-get remove -y -q -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$none" \
+  -o Dir::State::Lists="$none" diagnostika >/dev/null
 ! dpkg-query -W -f='${Status}' diagnostika 2>/dev/null | grep -q 'install ok installed' ||
   fail "still installed after removal"
 test ! -e /usr/bin/diagnostika || fail "/usr/bin/diagnostika left after removal"
