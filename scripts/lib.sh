@@ -10,7 +10,10 @@ build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl
 # clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
 fuzz_packages=(clang libclang-rt-14-dev)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
-               qemu-system-x86 busybox-static cpio kmod clang-format "${fuzz_packages[@]}")
+               qemu-system-x86 busybox-static cpio kmod clang-format strace "${fuzz_packages[@]}")
+# Packages that make and check the Debian package: dpkg-shlibdeps and file for the run-time
+# dependencies, the linters, and man for the manual page.
+package_packages=(dpkg-dev file lintian desktop-file-utils appstream man-db)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -34,4 +37,36 @@ configure_and_build() {
     cmake -S "$top" -B "$top/$dir" -G Ninja "$@"
   fi
   cmake --build "$top/$dir" -j "$jobs"
+}
+
+# package_and_check DIR: makes DIR/diagnostika_<version>_amd64.deb from the build in DIR and checks
+# what it ships: lintian (no errors; warnings only those packaging/lintian-accepted lists with their
+# reasons), the desktop entry, the AppStream metadata and the manual page.
+package_and_check() {
+  local dir=$1
+  rm -f "$dir"/diagnostika_*_amd64.deb
+  (cd "$dir" && cpack -G DEB >/dev/null) || { echo "cpack failed; see $dir/_CPack_Packages" >&2; return 1; }
+  local deb
+  deb=$(ls "$dir"/diagnostika_*_amd64.deb)
+  echo "== package: $deb"
+  dpkg-deb --field "$deb" Package Version Section Priority Depends | sed 's/^/   /'
+  local accepted=()
+  while read -r tag _; do
+    case $tag in ''|'#'*) ;; *) accepted+=(--suppress-tags "$tag") ;; esac
+  done <"$top/packaging/lintian-accepted"
+  echo "== lintian"
+  lintian --fail-on error,warning "${accepted[@]}" "$deb"
+  local root
+  root=$(mktemp -d)
+  dpkg-deb -x "$deb" "$root"
+  echo "== desktop entry, AppStream metadata, manual page"
+  desktop-file-validate "$root"/usr/share/applications/*.desktop
+  appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+  local warnings
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/diagnostika.1.gz" 2>&1 >/dev/null)
+  rm -rf "$root"
+  if [ -n "$warnings" ]; then
+    echo "$warnings" >&2
+    return 1
+  fi
 }

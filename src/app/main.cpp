@@ -24,6 +24,8 @@ int main(int argc, char* argv[])
     installQtTexts(app, qtTexts);
     QApplication::setApplicationName(QStringLiteral("diagnostika"));
     QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
+    // Lets the desktop match the window to the menu entry and its icon (Wayland needs it).
+    QGuiApplication::setDesktopFileName(QStringLiteral(DIAGNOSTIKA_APP_ID));
 
     const CommandLine cl = parseCommandLine(app);
     Backends backends = makeBackends(cl.backends);

@@ -11,6 +11,7 @@ QPixmap rotor(int size)
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing, size >= 48);
     const qreal s = size / 32.0;
     p.scale(s, s);
     p.setPen(QPen(Qt::black, 1));
@@ -30,6 +31,11 @@ QPixmap rotor(int size)
 }
 
 } // namespace
+
+QPixmap appIconPixmap(int size)
+{
+    return rotor(size);
+}
 
 QIcon appIcon()
 {

@@ -103,8 +103,11 @@ QAction* MDIForm1::addMenuEntry(const QString& name, const QString& caption,
 
 QString MDIForm1::aboutText()
 {
+    // The version is the build's own, the one --version and the package carry. The program is free
+    // software, so the notice names its licence instead of reserving every right.
     return QStringLiteral("Program na meranie elektrických aj neelektrických veličín.\r\n"
-                          "© 2026 Vývojári programu Diagnostika. Všetky práva vyhradené.");
+                          "Verzia " DIAGNOSTIKA_VERSION ". © 2026 Vývojári programu Diagnostika. "
+                          "Licencia GNU GPL 3 alebo novšia.");
 }
 
 Form2& MDIForm1::form2()

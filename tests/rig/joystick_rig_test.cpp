@@ -5,14 +5,20 @@
 #include "support/widgets.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMdiArea>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace diagnostika;
@@ -134,6 +140,65 @@ TEST(JoystickRigTest, PluggedInWhileTheWindowRunsAndUnpluggedAgain)
     again.move(0, 0, 0);
     EXPECT_TRUE(tickUntil(form, [&] { return std::abs(text("joy3").toInt() - 32768) <= 2; }))
         << "a joystick plugged in again was not found";
+}
+
+// The event device the kernel made for the uinput joystick, once it is there; empty if it never is.
+QString eventDeviceOfTheRigJoystick()
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 3000) {
+        const QStringList events =
+            QDir(QStringLiteral("/sys/class/input")).entryList({QStringLiteral("event*")});
+        for (const QString& event : events) {
+            QFile name(QStringLiteral("/sys/class/input/%1/device/name").arg(event));
+            if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "Rig test joystick" &&
+                QFile::exists(QStringLiteral("/dev/input/") + event))
+                return QStringLiteral("/dev/input/") + event;
+        }
+        usleep(20000);
+    }
+    return {};
+}
+
+// SDL skips an event device it may not open without a word; the backend's reason names it, with the
+// group that may read it and the command to join that group. The query runs as an unprivileged user
+// (the test below, started again through setpriv).
+TEST(JoystickRigTest, AJoystickTheUserMayNotReadIsNamedWithItsGroup)
+{
+    if (std::getenv("RIG_JOYSTICK_DEVICE"))
+        GTEST_SKIP() << "the unprivileged half runs only the query";
+    UinputJoystick stick;
+    ASSERT_TRUE(stick.valid()) << std::strerror(errno);
+    const QString device = eventDeviceOfTheRigJoystick();
+    ASSERT_FALSE(device.isEmpty()) << "the uinput joystick has no event device";
+    const group* input = ::getgrnam("input");
+    ASSERT_NE(input, nullptr);
+    const QByteArray path = device.toLocal8Bit();
+    ASSERT_EQ(::chown(path.constData(), 0, input->gr_gid), 0);
+    ASSERT_EQ(::chmod(path.constData(), 0660), 0);
+
+    const std::string command = "RIG_JOYSTICK_DEVICE=" + device.toStdString() +
+                                " setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                                QCoreApplication::applicationFilePath().toStdString() +
+                                " --gtest_brief=1 --gtest_filter='JoystickRigUnprivileged.*'";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the unprivileged query failed";
+}
+
+TEST(JoystickRigUnprivileged, TheReasonNamesTheDeviceAndItsGroup)
+{
+    const char* device = std::getenv("RIG_JOYSTICK_DEVICE");
+    if (!device)
+        GTEST_SKIP() << "started by the test above as an unprivileged user";
+    SdlJoystick joystick;
+    JoyInfo info;
+    EXPECT_FALSE(joystick.getPos(0, info));
+    EXPECT_EQ(joystick.lastError().toStdString(),
+              "Joystick 1 nie je pripojený. Joystick " + std::string(device) +
+                  " nemožno čítať: prístup odmietnutý; zariadenie smie otvoriť skupina input: "
+                  "pridajte používateľa do skupiny input: sudo usermod -aG input $USER, potom sa "
+                  "odhláste a prihláste");
 }
 
 } // namespace

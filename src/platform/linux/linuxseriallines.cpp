@@ -1,5 +1,7 @@
 #include "linuxseriallines.h"
 
+#include "devicepermission.h"
+
 #include <QFile>
 #include <cerrno>
 #include <chrono>
@@ -176,8 +178,14 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
                             : fail(SerialError::Kind::Other, reasonOf(err));
     };
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return failWith(errno);
+    if (fd < 0) {
+        const int err = errno;
+        if (linux_sys::isPermissionError(err))
+            return fail(SerialError::Kind::Other,
+                        QString::fromStdString(linux_sys::permissionReason(linux_sys::examineDevice(
+                            native.toStdString(), linux_sys::DeviceUse::ReadWrite))));
+        return failWith(err);
+    }
     auto failClosing = [&](int err) {
         ::close(fd);
         return failWith(err);

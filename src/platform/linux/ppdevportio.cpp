@@ -1,5 +1,7 @@
 #include "ppdevportio.h"
 
+#include "devicepermission.h"
+
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
@@ -157,6 +159,10 @@ PpdevPortIo::Device& PpdevPortIo::deviceAt(std::uint16_t address, int* offset)
         waitingClaims_.erase(it); // its thread has given the port back
     }
     device.fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fd < 0 && linux_sys::isPermissionError(errno))
+        throw PortIoError(device.path + ": " +
+                          linux_sys::permissionReason(linux_sys::examineDevice(
+                              device.path, linux_sys::DeviceUse::ReadWrite)));
     if (device.fd < 0)
         throw PortIoError(device.path + ": " + linux_sys::errorText(errno));
     if (const int error = claim(device.path, device.fd)) {

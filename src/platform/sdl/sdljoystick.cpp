@@ -2,6 +2,10 @@
 
 #include <SDL.h>
 
+#ifdef __linux__
+#include "platform/linux/devicepermission.h"
+#endif
+
 namespace diagnostika {
 
 bool SdlJoystick::start()
@@ -44,6 +48,29 @@ int SdlJoystick::deviceIndexFor(unsigned id)
     return static_cast<int>(id);
 }
 
+QString SdlJoystick::missingReason(unsigned id)
+{
+    QString text = QStringLiteral("Joystick %1 nie je pripojený.").arg(id + 1);
+#ifdef __linux__
+    // SDL passes over event devices it may not open without a word; their owner group tells the
+    // user what to do.
+    const auto now = std::chrono::steady_clock::now();
+    if (lookedForClosed_ == std::chrono::steady_clock::time_point{} ||
+        now - lookedForClosed_ >= std::chrono::seconds(2)) {
+        lookedForClosed_ = now;
+        closedReason_.clear();
+        const std::string device = linux_sys::unreadableJoystick();
+        if (!device.empty())
+            closedReason_ =
+                QString::fromStdString(" Joystick " + device + " nemožno čítať: " +
+                                       linux_sys::permissionReason(linux_sys::examineDevice(
+                                           device, linux_sys::DeviceUse::Read)));
+    }
+    text += closedReason_;
+#endif
+    return text;
+}
+
 bool SdlJoystick::getPos(unsigned id, JoyInfo& info)
 {
     if (!start())
@@ -57,7 +84,7 @@ bool SdlJoystick::getPos(unsigned id, JoyInfo& info)
     if (!device_) {
         const int index = deviceIndexFor(id);
         if (index < 0 || index >= SDL_NumJoysticks()) {
-            error_ = QStringLiteral("Joystick %1 nie je pripojený.").arg(id + 1);
+            error_ = missingReason(id);
             return false;
         }
         device_ = SDL_JoystickOpen(index);

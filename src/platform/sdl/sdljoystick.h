@@ -9,6 +9,8 @@
 
 #include "platform/joystick.h"
 
+#include <chrono>
+
 struct _SDL_Joystick;
 
 namespace diagnostika {
@@ -33,12 +35,18 @@ protected:
 
 private:
     void closeDevice();
+    // Why no joystick is there: none at all, or one the user may not read.
+    QString missingReason(unsigned id);
 
     bool tried_ = false;
     bool started_ = false;
     _SDL_Joystick* device_ = nullptr;
     unsigned deviceId_ = 0;
     QString error_;
+    // Looking for an unreadable joystick reads a few files per input device: done at most every
+    // couple of seconds, not at every sample.
+    std::chrono::steady_clock::time_point lookedForClosed_{};
+    QString closedReason_;
 };
 
 // The axis value SDL reports, as the 0..65535 reading.
