@@ -88,6 +88,26 @@ QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& captio
     return frame;
 }
 
+QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int width, int height)
+{
+    QLabel* notice = makeLabel(picture, name, QString(), left, top, width, height);
+    notice->move(notice->pos() + picture->contentsRect().topLeft());
+    notice->setWordWrap(true);
+    setBackColour(notice, syscolour::buttonFace);
+    QPalette palette = notice->palette();
+    palette.setColor(QPalette::WindowText, toQColor(colourValue(128, 0, 0)));
+    notice->setPalette(palette);
+    notice->hide();
+    return notice;
+}
+
+void setNotice(QLabel* notice, const QString& text)
+{
+    notice->setText(text);
+    notice->setToolTip(text);
+    notice->setVisible(!text.isEmpty());
+}
+
 void setBackColour(QWidget* widget, ColourValue colour)
 {
     QPalette palette = widget->palette();

@@ -33,6 +33,11 @@ QFont windowFont(qreal pointSize);
 // A window's sampling timer, stopped. Precise, since what it samples is counted or drawn per
 // period: a coarse timer would let the period wander by several milliseconds.
 QTimer* makeTimer(QObject* parent, const QString& name, int interval);
+// A notice over a picture box, telling why nothing is drawn: wrapped dark red text on the button
+// face, at twips inside the picture's border, hidden until there is something to say (setNotice).
+QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int width, int height);
+// Shows `text` in a notice, or hides it when `text` is empty.
+void setNotice(QLabel* notice, const QString& text);
 // Sets an opaque background colour on any widget.
 void setBackColour(QWidget* widget, ColourValue colour);
 

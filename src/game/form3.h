@@ -34,6 +34,7 @@ public Q_SLOTS:
 
 protected:
     void buildControls(QWidget* client) override;
+    void formUnload() override;
     void releaseControls() override;
 
 private:
@@ -44,6 +45,7 @@ private:
     QLabel* joy2_ = nullptr;
     QLabel* joy3_ = nullptr;
     QLabel* label4_ = nullptr;
+    QLabel* stavjoysticku_ = nullptr;
     PictureBox* picture1_ = nullptr;
     QScrollBar* vscroll1_ = nullptr;
     QTimer* timer1_ = nullptr;

@@ -39,8 +39,8 @@ protected:
         backends.serial = std::move(serial);
         main = std::make_unique<MDIForm1>(backends);
         main->show();
-        previous =
-            setInformationPresenter([this](QWidget*, const QString& title, const QString& text) {
+        previous = setInformationPresenter(
+            [this](QWidget*, const QString& title, const QString& text, const QString&) {
                 boxes.push_back({title, text});
             });
     }
