@@ -1,5 +1,6 @@
 #include "controls.h"
 
+#include "classicstyle.h"
 #include "twips.h"
 
 #include <QComboBox>
@@ -38,6 +39,9 @@ QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int
     list->setGeometry(twipRect(left, top, width, height));
     list->setFocusPolicy(Qt::StrongFocus);
     list->installEventFilter(new WheelOnlyWithFocus(list));
+    list->setStyle(ClassicStyle::instance());
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [list] { fitListEntries(list); });
     return list;
 }
 
@@ -84,6 +88,7 @@ QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& captio
 {
     auto* frame = new QGroupBox(caption, parent);
     frame->setObjectName(name);
+    frame->setStyle(ClassicStyle::instance());
     frame->setGeometry(twipRect(left, top, width, height));
     return frame;
 }
