@@ -1,5 +1,7 @@
 #include "linuxseriallines.h"
 
+#include "platform/devicepath.h"
+
 #include <QFile>
 #include <cerrno>
 #include <chrono>
@@ -172,7 +174,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
                                : QStringLiteral("locked (%1)").arg(lock_.lockPathFor(e.device)));
     }
 
-    const QByteArray native = QFile::encodeName(e.device);
+    const QByteArray native = devicePathBytes(e.device);
     const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
