@@ -56,7 +56,7 @@ void Form3::buildControls(QWidget* client)
     setBackColour(label4_, syscolour::buttonFace);
     new LineElement(QStringLiteral("Line2"), {0, 480}, {3360, 480}, 0x0000C0C0, picture1_);
     // Not a control of the layout: it tells, over the flat traces, why there is no reading.
-    stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 300, 2940, 510);
+    stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 600, 2940, 435);
 
     // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
     vscroll1_ = new QScrollBar(Qt::Vertical, client);
