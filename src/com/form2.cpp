@@ -5,6 +5,7 @@
 #include "common/numbertext.h"
 #include "common/picturebox.h"
 #include "common/twips.h"
+#include "platform/devicepath.h"
 #include "serialformulas.h"
 
 #include <QComboBox>
@@ -361,7 +362,8 @@ void Form2::port_Click()
         return;
     }
     // Every other failure is told too: silence would leave the user believing the port is open.
-    const QString device = error.device.isEmpty() ? serial_.devicePath(commPort) : error.device;
+    const QString device =
+        devicePathForDisplay(error.device.isEmpty() ? serial_.devicePath(commPort) : error.device);
     showInformation(
         client(), title,
         withReason(
@@ -372,8 +374,8 @@ void Form2::port_Click()
 void Form2::portLost(const SerialError& error)
 {
     const int commPort = error.commPort;
-    const QString device =
-        error.device.isEmpty() && commPort > 0 ? serial_.devicePath(commPort) : error.device;
+    const QString device = devicePathForDisplay(
+        error.device.isEmpty() && commPort > 0 ? serial_.devicePath(commPort) : error.device);
     const QString text = withReason(QStringLiteral("Spojenie s portom %1 (%2) sa prerušilo")
                                         .arg(portName(commPort), device),
                                     error.reason) +

@@ -61,4 +61,13 @@ QByteArray devicePathBytes(const QString& path)
     return bytes;
 }
 
+QString devicePathForDisplay(QString path)
+{
+    for (QChar& c : path) {
+        if (c.unicode() >= escapeBase + 0x80 && c.unicode() <= escapeBase + 0xFF)
+            c = QChar::ReplacementCharacter;
+    }
+    return path;
+}
+
 } // namespace diagnostika

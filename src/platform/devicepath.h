@@ -13,5 +13,7 @@ namespace diagnostika {
 
 QString devicePathFromBytes(const QByteArray& bytes);
 QByteArray devicePathBytes(const QString& path);
+// The path for a person to read: each kept byte shows as the replacement character.
+QString devicePathForDisplay(QString path);
 
 } // namespace diagnostika

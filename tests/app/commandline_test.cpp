@@ -70,6 +70,8 @@ TEST(CommandLineTest, DevicePathsKeepTheBytesGiven)
     const auto cl = parseArguments(argumentsOf(5, argv), &error);
     ASSERT_TRUE(cl) << error.toStdString();
     EXPECT_EQ(devicePathBytes(cl->backends.comDevices.at(1)), QByteArray(argv[2]));
+    EXPECT_EQ(devicePathForDisplay(cl->backends.comDevices.at(1)),
+              QStringLiteral("/dev/tty\uFFFD\uFFFD\uFFFD"));
     // Valid UTF-8 is plain text.
     EXPECT_EQ(cl->backends.lptDevices.at(1), QStringLiteral("/dev/parportž\U00010080"));
     EXPECT_EQ(devicePathBytes(cl->backends.lptDevices.at(1)), QByteArray(argv[4]));
