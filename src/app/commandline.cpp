@@ -1,7 +1,11 @@
 #include "commandline.h"
 
+#include "platform/devicepath.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QImage>
 #include <cstdio>
 
 namespace diagnostika {
@@ -74,6 +78,17 @@ void describe(QCommandLineParser& parser, Options& o)
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
                                      QString* error)
 {
+    // An empty value is a mistake (an unset variable in a script, say), not a choice: it would
+    // name no device and no file, and be noticed only much later, if at all.
+    for (const QCommandLineOption* option : {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1],
+                                             &o.open, &o.screenshot, &o.after, &o.gamePeriod}) {
+        if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
+            *error = QStringLiteral("--%1 needs a value, and the one given is empty")
+                         .arg(option->names().constFirst());
+            return std::nullopt;
+        }
+    }
+
     CommandLine cl;
     cl.backends.simulate = parser.isSet(o.simulate);
     for (int i = 0; i < 3; ++i) {
@@ -135,12 +150,21 @@ std::optional<CommandLine> parseArguments(const QStringList& arguments, QString*
     return interpret(parser, o, error);
 }
 
-CommandLine parseCommandLine(const QCoreApplication& app)
+QStringList argumentsOf(int argc, const char* const* argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << devicePathFromBytes(QByteArray(argv[i]));
+    return arguments;
+}
+
+CommandLine parseCommandLine(int argc, const char* const* argv)
 {
     QCommandLineParser parser;
     Options o;
     describe(parser, o);
-    parser.process(app); // handles --help, --version and unknown options
+    // From the bytes themselves: a device path that is not valid UTF-8 must still name its file.
+    parser.process(argumentsOf(argc, argv)); // handles --help, --version and unknown options
     QString error;
     auto cl = interpret(parser, o, &error);
     if (!cl) {
@@ -148,6 +172,22 @@ CommandLine parseCommandLine(const QCoreApplication& app)
         std::exit(2);
     }
     return *cl;
+}
+
+bool saveScreenshot(const QImage& image, const QString& path, QString* reason)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *reason = file.errorString();
+        return false;
+    }
+    if (!image.save(&file, "PNG") || !file.flush()) {
+        *reason = file.error() != QFileDevice::NoError
+                      ? file.errorString()
+                      : QStringLiteral("the image cannot be saved");
+        return false;
+    }
+    return true;
 }
 
 } // namespace diagnostika

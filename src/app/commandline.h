@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <optional>
 
-class QCoreApplication;
+class QImage;
 
 namespace diagnostika {
 
@@ -21,12 +21,18 @@ struct CommandLine {
     QString recordFolder; // when set: record into this folder from the start
 };
 
-// Parses the application's arguments. --help and --version print and exit, as does an error, with a
-// message on standard error: status 1 for an option it does not know or one missing its value, 2
-// for a value it cannot use.
-CommandLine parseCommandLine(const QCoreApplication& app);
+// Parses the application's arguments (as left by QApplication). --help and --version print and
+// exit, as does an error, with a message on standard error: status 1 for an option it does not
+// know or one missing its value, 2 for a value it cannot use (an empty one among them).
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// The arguments as texts; bytes that are not UTF-8 are kept as devicepath.h describes.
+QStringList argumentsOf(int argc, const char* const* argv);
 
 // The same for an argument list (the first entry is the program); errors come back in `error`.
 std::optional<CommandLine> parseArguments(const QStringList& arguments, QString* error);
+
+// Writes `image` as a PNG to `path`; on failure `reason` is the system's reason.
+bool saveScreenshot(const QImage& image, const QString& path, QString* reason);
 
 } // namespace diagnostika

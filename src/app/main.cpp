@@ -27,7 +27,7 @@ int main(int argc, char* argv[])
     // Lets the desktop match the window to the menu entry and its icon (Wayland needs it).
     QGuiApplication::setDesktopFileName(QStringLiteral(DIAGNOSTIKA_APP_ID));
 
-    const CommandLine cl = parseCommandLine(app);
+    const CommandLine cl = parseCommandLine(argc, argv);
     Backends backends = makeBackends(cl.backends);
 
     MDIForm1 main(backends);
@@ -59,9 +59,10 @@ int main(int argc, char* argv[])
     int status = 0;
     if (!cl.screenshotPath.isEmpty()) {
         QTimer::singleShot(cl.screenshotAfterMs, &main, [&] {
-            if (!main.grab().save(cl.screenshotPath, "PNG")) {
-                std::fprintf(stderr, "diagnostika: cannot write the screenshot to %s\n",
-                             qPrintable(cl.screenshotPath));
+            if (QString reason;
+                !saveScreenshot(main.grab().toImage(), cl.screenshotPath, &reason)) {
+                std::fprintf(stderr, "diagnostika: cannot write the screenshot to %s: %s\n",
+                             qPrintable(cl.screenshotPath), qPrintable(reason));
                 status = 1;
             }
             main.close();

@@ -5,6 +5,7 @@
 #include "common/numbertext.h"
 #include "common/picturebox.h"
 #include "common/twips.h"
+#include "platform/devicepath.h"
 #include "serialformulas.h"
 
 #include <QComboBox>
@@ -69,11 +70,12 @@ void fillList(QComboBox* list, std::initializer_list<const char*> items)
     list->setCurrentIndex(-1);
 }
 
-// An entry that does not read as a number turns red until it reads as one again.
-void markEntry(QLineEdit* entry, bool invalid)
+// An entry that does not read as a usable number turns red until it reads as one again. Returns
+// whether the entry is valid.
+bool markEntry(QLineEdit* entry, bool invalid)
 {
     if (entry->property(invalidProperty).toBool() == invalid)
-        return;
+        return !invalid;
     entry->setProperty(invalidProperty, invalid);
     if (invalid) {
         setBackColour(entry, invalidEntry);
@@ -81,6 +83,7 @@ void markEntry(QLineEdit* entry, bool invalid)
         entry->setPalette(QPalette());
         entry->setAutoFillBackground(false);
     }
+    return !invalid;
 }
 
 std::optional<double> readEntry(QLineEdit* entry)
@@ -389,12 +392,15 @@ void Form2::port_Click()
 
     const QString title = applicationTitle();
     if (error.kind == SerialError::Kind::InUse) {
+        // The described text stays as it is; who holds the port (a process and its lock file)
+        // comes as the detail, so a stale lock can be found.
         showInformation(client(), title,
-                        QStringLiteral("Port používa iný program alebo zariadenie"));
+                        QStringLiteral("Port používa iný program alebo zariadenie"), error.reason);
         return;
     }
     // Every other failure is told too: silence would leave the user believing the port is open.
-    const QString device = error.device.isEmpty() ? serial_.devicePath(commPort) : error.device;
+    const QString device =
+        devicePathForDisplay(error.device.isEmpty() ? serial_.devicePath(commPort) : error.device);
     showInformation(
         client(), title,
         withReason(
@@ -405,8 +411,8 @@ void Form2::port_Click()
 void Form2::portLost(const SerialError& error)
 {
     const int commPort = error.commPort;
-    const QString device =
-        error.device.isEmpty() && commPort > 0 ? serial_.devicePath(commPort) : error.device;
+    const QString device = devicePathForDisplay(
+        error.device.isEmpty() && commPort > 0 ? serial_.devicePath(commPort) : error.device);
     const QString text = withReason(QStringLiteral("Spojenie s portom %1 (%2) sa prerušilo")
                                         .arg(portName(commPort), device),
                                     error.reason) +
@@ -453,20 +459,24 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
 
     if (vstupposuvu_->currentText() == name) {
         ++impulzyposuvu;
-        // A mark that does not read as a number leaves the readout as it was; the pulse counts.
-        if (const std::optional<double> mm = readEntry(znacka_))
-            posuvx_->setText(generalNumber(com::displacementMetres(impulzyposuvu, *mm), locale));
+        // A mark that does not read as a number, or gives a displacement the readout cannot show
+        // ("1e308" overflows), leaves the readout as it was; the pulse counts.
+        const std::optional<double> mm = readEntry(znacka_);
+        const double metres = mm ? com::displacementMetres(impulzyposuvu, *mm) : 0.0;
+        if (mm && markEntry(znacka_, !isShowableReading(metres)))
+            posuvx_->setText(generalNumber(metres, locale));
     }
 
     if (vstupuhla_->currentText() == name) {
         ++impulzyuhla;
         // The knob's count follows the knob: a pulse that cannot move it (the mark does not read
-        // as a number) does not advance it either, or the count could step past the exact turn and
-        // never wrap again.
-        if (const std::optional<double> degrees = readEntry(znackau_)) {
+        // as a number, or gives an angle the readout cannot show) does not advance it either, or
+        // the count could step past the exact turn and never wrap again.
+        const std::optional<double> degrees = readEntry(znackau_);
+        const double angle = degrees ? *degrees * static_cast<double>(impulzyuhla) : 0.0;
+        if (degrees && markEntry(znackau_, !isShowableReading(angle))) {
             ++impulzyposuvnika;
-            pootocenie_->setText(
-                generalNumber(*degrees * static_cast<double>(impulzyuhla), locale));
+            pootocenie_->setText(generalNumber(angle, locale));
             moveKnob(com::knobLeft(impulzyposuvnika, *degrees));
             if (com::knobCompletesTurn(impulzyposuvnika, *degrees))
                 impulzyposuvnika = 0;

@@ -1,5 +1,6 @@
 #include "controls.h"
 
+#include "classicstyle.h"
 #include "twips.h"
 
 #include <QComboBox>
@@ -38,6 +39,9 @@ QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int
     list->setGeometry(twipRect(left, top, width, height));
     list->setFocusPolicy(Qt::StrongFocus);
     list->installEventFilter(new WheelOnlyWithFocus(list));
+    list->setStyle(ClassicStyle::instance());
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [list] { fitListEntries(list); });
     return list;
 }
 
@@ -84,8 +88,29 @@ QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& captio
 {
     auto* frame = new QGroupBox(caption, parent);
     frame->setObjectName(name);
+    frame->setStyle(ClassicStyle::instance());
     frame->setGeometry(twipRect(left, top, width, height));
     return frame;
+}
+
+QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int width, int height)
+{
+    QLabel* notice = makeLabel(picture, name, QString(), left, top, width, height);
+    notice->move(notice->pos() + picture->contentsRect().topLeft());
+    notice->setWordWrap(true);
+    setBackColour(notice, syscolour::buttonFace);
+    QPalette palette = notice->palette();
+    palette.setColor(QPalette::WindowText, toQColor(colourValue(128, 0, 0)));
+    notice->setPalette(palette);
+    notice->hide();
+    return notice;
+}
+
+void setNotice(QLabel* notice, const QString& text)
+{
+    notice->setText(text);
+    notice->setToolTip(text);
+    notice->setVisible(!text.isEmpty());
 }
 
 void setBackColour(QWidget* widget, ColourValue colour)

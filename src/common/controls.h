@@ -20,10 +20,12 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
                   int width, int height);
 QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background, int left, int top,
                     int width, int height);
-// A drop-down list at a twip position, empty and without a selection. It answers the mouse wheel
-// only while it has the focus: scrolling over a window must never pick an entry, which may open a
-// port or change what is measured.
+// A drop-down list at a twip position, empty and without a selection, drawn compact so that its
+// entries read whole (ClassicStyle). It answers the mouse wheel only while it has the focus:
+// scrolling over a window must never pick an entry, which may open a port or change what is
+// measured.
 QComboBox* makeList(QWidget* parent, const QString& name, int left, int top, int width, int height);
+// A frame whose border runs through its caption, so children at its first row lie inside.
 QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& caption, int left,
                      int top, int width, int height);
 // The face the windows are laid out for, at `pointSize`: MS Sans Serif where it is installed,
@@ -33,6 +35,11 @@ QFont windowFont(qreal pointSize);
 // A window's sampling timer, stopped. Precise, since what it samples is counted or drawn per
 // period: a coarse timer would let the period wander by several milliseconds.
 QTimer* makeTimer(QObject* parent, const QString& name, int interval);
+// A notice over a picture box, telling why nothing is drawn: wrapped dark red text on the button
+// face, at twips inside the picture's border, hidden until there is something to say (setNotice).
+QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int width, int height);
+// Shows `text` in a notice, or hides it when `text` is empty.
+void setNotice(QLabel* notice, const QString& text);
 // Sets an opaque background colour on any widget.
 void setBackColour(QWidget* widget, ColourValue colour);
 

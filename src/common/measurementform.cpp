@@ -14,9 +14,28 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace diagnostika {
 namespace {
+
+// Where a new window goes: the top left of the area's visible part, or, where another window
+// stands there, one title bar further down and right, as cascaded windows. Never at a negative
+// position, which the area's own placement picks for a window wider than the area, putting its
+// left edge out of reach.
+QPoint freePlace(const QMdiArea* area, const QMdiSubWindow* window)
+{
+    const int step = std::max(window->widget()->geometry().top(), 1);
+    QList<QPoint> taken;
+    for (const QMdiSubWindow* other : area->subWindowList()) {
+        if (other != window && other->isVisible())
+            taken << other->pos();
+    }
+    QPoint place(0, 0);
+    while (taken.contains(place))
+        place += QPoint(step, step);
+    return place;
+}
 
 QString& pictureFolderSetting()
 {
@@ -96,6 +115,7 @@ void MeasurementForm::show(QMdiArea* area)
 
     window->adjustSize();
     window->setFixedSize(window->size());
+    window->move(freePlace(area, window));
     window->show();
     area->setActiveSubWindow(window);
     Q_EMIT opened();

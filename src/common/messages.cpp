@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <utility>
 
 namespace diagnostika {
@@ -19,17 +20,25 @@ QString applicationTitle()
     return QStringLiteral("Diagnostika");
 }
 
-void showInformation(QWidget* parent, const QString& title, const QString& text)
+void showInformation(QWidget* parent, const QString& title, const QString& text,
+                     const QString& detail)
 {
     if (presenter()) {
-        presenter()(parent, title, text);
+        presenter()(parent, title, text, detail);
         return;
     }
     // Texts separate their lines with CR LF; the label would show the CR as a glyph.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(QMessageBox::Information, title, shown, QMessageBox::Ok, parent);
-    box.exec();
+    // The box is the parent's child, and the modal loop lets events run: a window closed meanwhile
+    // (the user's exit, a timed screenshot) destroys the box with it and ends the loop. So the box
+    // lives on the heap, guarded, and only a box still alive is deleted here.
+    const QPointer<QMessageBox> box =
+        new QMessageBox(QMessageBox::Information, title, shown, QMessageBox::Ok, parent);
+    if (!detail.isEmpty())
+        box->setInformativeText(detail);
+    box->exec();
+    delete box.data();
 }
 
 InformationPresenter setInformationPresenter(InformationPresenter replacement)

@@ -64,8 +64,11 @@ QString generalNumber(double value, const QLocale& locale)
         digits.pop_back();
     const QString sep = locale.decimalPoint();
 
+    // Small magnitudes are written out in full ("0,00001"), however many zeros that takes: the
+    // readouts show every reading as plain digits. Only magnitudes that no reading can show keep
+    // the exponent.
     const int exp10 = d.exponent - 1; // exponent of the first digit
-    if (exp10 < -4 || exp10 >= 15) {
+    if (exp10 >= 15) {
         QString mantissa = QString::fromLatin1(digits.substr(0, 1));
         if (digits.size() > 1)
             mantissa += sep + QString::fromLatin1(digits.substr(1));
@@ -85,6 +88,11 @@ QString generalNumber(double value, const QLocale& locale)
                QString::fromLatin1(digits.substr(d.exponent));
     }
     return withSign(d.negative, body);
+}
+
+bool isShowableReading(double value)
+{
+    return std::isfinite(value) && std::abs(value) < 1e15;
 }
 
 QString patternNumber(double value, QStringView pattern, const QLocale& locale)

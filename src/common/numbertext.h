@@ -13,10 +13,14 @@
 namespace diagnostika {
 
 // The general number format: up to 15 significant digits, no trailing zeros, a leading zero before
-// the separator, "-" for negatives, and an exponent ("1E-05", "1,5E+20") only for magnitudes below
-// 1E-4 or from 1E15 on. NaN and the infinities, which no reading should produce, are written as
-// "NaN", "Inf" and "-Inf" rather than as digits.
+// the separator, "-" for negatives, plain decimals however small ("0,00001"). Magnitudes from 1E15
+// on, which no readout shows (see isShowableReading), get an exponent ("1,5E+20"); NaN and the
+// infinities are written as "NaN", "Inf" and "-Inf" rather than as digits.
 QString generalNumber(double value, const QLocale& locale);
+
+// Whether a readout can show `value` in the general format as plain digits that are the value's
+// own: finite, and below 1E15 in magnitude, where 15 significant digits still reach the units.
+bool isShowableReading(double value);
 
 // A digit pattern made of '#' with at most one '.', such as "##.##", "#.#" or "##". The value is
 // first taken to 15 significant digits, then rounded to the pattern's decimals with halves away

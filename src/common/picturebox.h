@@ -54,8 +54,9 @@ public:
     // The segments drawn since the last clear, oldest first.
     const std::vector<Segment>& segments() const { return segments_; }
 
-    // Twips from the outer top-left corner to the drawing area's origin (the border's width).
-    static constexpr int borderTwips = 30;
+    // Twips from the outer top-left corner to the drawing area's origin: the sunken border is one
+    // pixel wide. Children and drawing are placed from contentsRect(), which holds the same.
+    static constexpr int borderTwips = 15;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

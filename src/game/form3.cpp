@@ -56,6 +56,8 @@ void Form3::buildControls(QWidget* client)
     label4_->move(label4_->pos() + picture1_->contentsRect().topLeft());
     setBackColour(label4_, syscolour::buttonFace);
     new LineElement(QStringLiteral("Line2"), {0, 480}, {3360, 480}, 0x0000C0C0, picture1_);
+    // Not a control of the layout: it tells, over the flat traces, why there is no reading.
+    stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 600, 2940, 435);
 
     // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
     vscroll1_ = new QScrollBar(Qt::Vertical, client);
@@ -75,9 +77,18 @@ void Form3::buildControls(QWidget* client)
     timer1_->start();
 }
 
+void Form3::formUnload()
+{
+    // The window is destroyed a little later: no tick may come in between and take a sample. The
+    // joystick is held only while the window is open; the first tick after reopening opens it.
+    timer1_->stop();
+    releaseControls();
+    joystick_.release();
+}
+
 void Form3::releaseControls()
 {
-    joy1_ = joy2_ = joy3_ = label4_ = nullptr;
+    joy1_ = joy2_ = joy3_ = label4_ = stavjoysticku_ = nullptr;
     picture1_ = nullptr;
     vscroll1_ = nullptr;
     timer1_ = nullptr;
@@ -89,8 +100,15 @@ void Form3::Timer1_Timer()
         return;
 
     ++krok;
-    // A failed query is not an error here: the readings stay as the record holds them.
-    joystick_.getPos(0, joypos);
+    // A failed query is not an error here: the readings stay as the record holds them, and the
+    // window says why until a query succeeds.
+    if (joystick_.getPos(0, joypos)) {
+        setNotice(stavjoysticku_, QString());
+    } else {
+        const QString reason = joystick_.lastError();
+        setNotice(stavjoysticku_,
+                  reason.isEmpty() ? QStringLiteral("Joystick 1 nie je pripojený.") : reason);
+    }
 
     joy1_->setText(QString::number(joypos.wXpos));
     joy2_->setText(QString::number(joypos.wYpos));

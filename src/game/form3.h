@@ -37,6 +37,7 @@ public Q_SLOTS:
 
 protected:
     void buildControls(QWidget* client) override;
+    void formUnload() override;
     void releaseControls() override;
     void settingsToFeed() override;
 
@@ -48,6 +49,7 @@ private:
     QLabel* joy2_ = nullptr;
     QLabel* joy3_ = nullptr;
     QLabel* label4_ = nullptr;
+    QLabel* stavjoysticku_ = nullptr;
     PictureBox* picture1_ = nullptr;
     QScrollBar* vscroll1_ = nullptr;
     QTimer* timer1_ = nullptr;

@@ -117,16 +117,7 @@ void Form1::buildControls(QWidget* client)
 
     // Not a control of its own in the layout: it tells, over the paused trace, why the port
     // cannot be read, and stays hidden while the port works.
-    stavportu_ = makeLabel(picture1_, QStringLiteral("stavportu"), QString(), 60, 780, 5280, 600);
-    stavportu_->move(stavportu_->pos() + picture1_->contentsRect().topLeft());
-    stavportu_->setWordWrap(true);
-    setBackColour(stavportu_, syscolour::buttonFace);
-    {
-        QPalette palette = stavportu_->palette();
-        palette.setColor(QPalette::WindowText, toQColor(colourValue(128, 0, 0)));
-        stavportu_->setPalette(palette);
-    }
-    stavportu_->hide();
+    stavportu_ = makeNotice(picture1_, QStringLiteral("stavportu"), 60, 780, 5280, 600);
 
     // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
     takttimera_ = new QScrollBar(Qt::Vertical, client);
@@ -247,9 +238,7 @@ void Form1::citanieprevodnika()
 void Form1::showPortProblem(const QString& problem)
 {
     portProblem_ = problem;
-    stavportu_->setText(problem);
-    stavportu_->setToolTip(problem);
-    stavportu_->setVisible(!problem.isEmpty());
+    setNotice(stavportu_, problem);
 }
 
 int Form1::selectedDegreesPerVolt() const
@@ -270,7 +259,10 @@ void Form1::Timer1_Timer()
     if (!picture1_)
         return;
 
-    timer1_->setInterval(takttimera_->value());
+    // Assigning a period restarts the timer, which would stretch every period by this handler's
+    // lateness: only a new period is assigned.
+    if (timer1_->interval() != takttimera_->value())
+        timer1_->setInterval(takttimera_->value());
 
     // A port that cannot be read does not end the program: the window says why, the value boxes
     // keep their texts and the trace waits; every tick tries again, so the reading resumes as soon

@@ -18,8 +18,9 @@ namespace diagnostika {
 
 struct BackendOptions {
     bool simulate = false;
-    std::map<int, QString> comDevices; // COM number -> device path, e.g. 1 -> /dev/ttyUSB0
-    std::map<int, QString> lptDevices; // LPT number -> device path, e.g. 1 -> /dev/parport0
+    // COM or LPT number -> device path, e.g. 1 -> /dev/ttyUSB0, carried as devicepath.h describes
+    std::map<int, QString> comDevices;
+    std::map<int, QString> lptDevices;
 };
 
 struct Backends {

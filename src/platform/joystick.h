@@ -28,6 +28,10 @@ public:
 
     // Why the last query failed, for a person to read; empty after a success.
     virtual QString lastError() const = 0;
+
+    // Lets go of the device the queries hold open, for other programs; the next query opens it
+    // again. Harmless when nothing is held.
+    virtual void release() {}
 };
 
 } // namespace diagnostika

@@ -56,6 +56,9 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setObjectName(QStringLiteral("mdiArea"));
     mdiArea_->setBackground(toQColor(syscolour::appWorkspace, palette()));
+    // A measurement window larger than the area, or moved partly out of it, stays reachable.
+    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdiArea_);
 
     // The entries are commands, not drop-down menus; a desktop's global menu bar may show only

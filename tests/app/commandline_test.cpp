@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "platform/devicepath.h"
 #include "record/csvreader.h"
 
 #include <QDir>
@@ -53,6 +54,9 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--after"), QStringLiteral("-5")},
         {QStringLiteral("--game-period"), QStringLiteral("0")},
         {QStringLiteral("--game-period"), QStringLiteral("5000")},
+        {QStringLiteral("--screenshot"), QString()},
+        {QStringLiteral("--com1"), QString()},
+        {QStringLiteral("--lpt2"), QStringLiteral(" ")},
         {QStringLiteral("--bogus")},
         {QStringLiteral("stray")},
     };
@@ -61,6 +65,40 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         EXPECT_FALSE(parse(args, &error)) << args.join(u' ').toStdString();
         EXPECT_FALSE(error.isEmpty());
     }
+}
+
+TEST(CommandLineTest, DevicePathsKeepTheBytesGiven)
+{
+    const char* const argv[] = {"diagnostika", "--com1", "/dev/tty\xff\xc0\xaf", "--lpt1",
+                                "/dev/parport\xc5\xbe\xf0\x90\x82\x80"};
+    QString error;
+    const auto cl = parseArguments(argumentsOf(5, argv), &error);
+    ASSERT_TRUE(cl) << error.toStdString();
+    EXPECT_EQ(devicePathBytes(cl->backends.comDevices.at(1)), QByteArray(argv[2]));
+    EXPECT_EQ(devicePathForDisplay(cl->backends.comDevices.at(1)),
+              QStringLiteral("/dev/tty\uFFFD\uFFFD\uFFFD"));
+    // Valid UTF-8 is plain text.
+    EXPECT_EQ(cl->backends.lptDevices.at(1), QStringLiteral("/dev/parportž\U00010080"));
+    EXPECT_EQ(devicePathBytes(cl->backends.lptDevices.at(1)), QByteArray(argv[4]));
+}
+
+TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
+                  {QStringLiteral("--simulate"), QStringLiteral("--screenshot"),
+                   QStringLiteral("/no-such-folder/x.png"), QStringLiteral("--after"),
+                   QStringLiteral("0")});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 1);
+    // The system's reason follows the path (in the interface's language where Qt has it).
+    const QByteArray err = program.readAllStandardError();
+    const qsizetype at = err.indexOf("x.png: ");
+    ASSERT_GE(at, 0) << err.toStdString();
+    EXPECT_GT(err.indexOf('\n', at) - at, 10) << err.toStdString();
 }
 
 // The headless demonstration, end to end: the simulated joystick moves the game window's traces,

@@ -36,8 +36,9 @@ protected:
     {
         previousLocale_ = QLocale();
         QLocale::setDefault(QLocale(QLocale::Slovak, QLocale::Slovakia));
-        previousPresenter_ = setInformationPresenter(
-            [this](QWidget*, const QString&, const QString& text) { boxes.push_back(text); });
+        previousPresenter_ =
+            setInformationPresenter([this](QWidget*, const QString&, const QString& text,
+                                           const QString&) { boxes.push_back(text); });
         area.resize(560, 340);
         area.show();
         form.show(&area);

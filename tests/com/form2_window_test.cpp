@@ -179,6 +179,7 @@ TEST_F(Form2Test, PortInUseGivesExactlyOneBox)
 
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, QStringLiteral("Port používa iný program alebo zariadenie"));
+    EXPECT_EQ(boxes[0].detail, QStringLiteral("Device or resource busy"));
     EXPECT_EQ(boxes[0].title, applicationTitle());
     EXPECT_FALSE(lines().isOpen());
     EXPECT_EQ(lines().commPort(), 2);

@@ -25,6 +25,7 @@ namespace diagnostika::test {
 struct ShownBox {
     QString title;
     QString text;
+    QString detail;
 };
 
 class Form2Test : public ::testing::Test {
@@ -33,9 +34,9 @@ protected:
     {
         previousLocale_ = QLocale();
         QLocale::setDefault(QLocale(QLocale::Slovak, QLocale::Slovakia));
-        previousPresenter_ =
-            setInformationPresenter([this](QWidget*, const QString& title, const QString& text) {
-                boxes.push_back({title, text});
+        previousPresenter_ = setInformationPresenter(
+            [this](QWidget*, const QString& title, const QString& text, const QString& detail) {
+                boxes.push_back({title, text, detail});
             });
         area.resize(800, 600);
         form = std::make_unique<Form2>(serial, clock);

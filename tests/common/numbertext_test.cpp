@@ -90,9 +90,9 @@ const GeneralCase generalCases[] = {
     {1e15, "1E+15", "1E+15"},
     {1.5e20, "1,5E+20", "1.5E+20"},
     {0.0001, "0,0001", "0.0001"},
-    {0.00001, "1E-05", "1E-05"},
-    {-2.5e-7, "-2,5E-07", "-2.5E-07"},
-    {1e-300, "1E-300", "1E-300"},
+    {0.00001, "0,00001", "0.00001"}, // one pulse at a mark of 0,01 mm
+    {-2.5e-7, "-0,00000025", "-0.00000025"},
+    {1.0 / 3e10, "0,0000000000333333333333333", "0.0000000000333333333333333"},
     {std::numeric_limits<double>::max(), "1,79769313486232E+308", "1.79769313486232E+308"},
 };
 
@@ -102,6 +102,8 @@ TEST(NumberTextTest, GeneralFormatInBothLocales)
         EXPECT_EQ(generalNumber(c.value, slovak), QString::fromUtf8(c.slovakText)) << c.value;
         EXPECT_EQ(generalNumber(c.value, english), QString::fromUtf8(c.englishText)) << c.value;
     }
+    // The smallest magnitudes are written out in full too.
+    EXPECT_EQ(generalNumber(1e-300, slovak), QStringLiteral("0,") + QString(299, u'0') + u'1');
     EXPECT_EQ(generalNumber(std::nan(""), slovak), QStringLiteral("NaN"));
     EXPECT_EQ(generalNumber(-INFINITY, slovak), QStringLiteral("-Inf"));
 }

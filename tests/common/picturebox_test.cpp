@@ -1,5 +1,6 @@
 #include "common/colour.h"
 #include "common/picturebox.h"
+#include "common/twips.h"
 
 #include <QImage>
 #include <QLabel>
@@ -57,6 +58,7 @@ TEST(PictureBoxTest, KeepsSegmentsUntilClearedAndRepaintsThem)
     const QImage again = render(box, 1.0);
     EXPECT_EQ(first, again);
     const QPoint origin = box.contentsRect().topLeft();
+    EXPECT_EQ(origin * twipsPerPixel, QPoint(PictureBox::borderTwips, PictureBox::borderTwips));
     // The green segment at y = 750 twips is 50 pixels down, and drawn.
     EXPECT_EQ(first.pixelColor(origin + QPoint(150, 50)), QColor(0, 255, 0));
     // The reference line at y = 480 twips, 32 pixels down.

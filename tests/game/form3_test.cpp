@@ -102,6 +102,40 @@ TEST_F(Form3Test, FailedQueryKeepsTheLastReading)
     EXPECT_EQ(form.joypos, (JoyInfo{100, 200, 300, 1}));
 }
 
+TEST_F(Form3Test, WithoutAJoystickTheTraceSaysWhyUntilOneAppears)
+{
+    auto* notice = control<QLabel>(client(), "stavjoysticku");
+    EXPECT_TRUE(notice->isHidden());
+    form.Timer1_Timer();
+    EXPECT_TRUE(notice->isVisibleTo(client()));
+    EXPECT_EQ(notice->text(), QStringLiteral("unplugged")); // the backend's reason
+    joystick.error.clear();
+    form.Timer1_Timer();
+    EXPECT_EQ(notice->text(), QStringLiteral("Joystick 1 nie je pripojený."));
+    joystick.position = JoyInfo{1, 2, 3, 0};
+    form.Timer1_Timer();
+    EXPECT_TRUE(notice->isHidden());
+}
+
+TEST_F(Form3Test, ClosingStopsSamplingAtOnceAndLetsGoOfTheJoystick)
+{
+    joystick.position = JoyInfo{1, 2, 3, 0};
+    form.Timer1_Timer();
+    QTimer* timer = control<QTimer>(client(), "Timer1");
+    form.close(); // the window itself goes only later
+    EXPECT_FALSE(timer->isActive());
+    form.Timer1_Timer(); // a tick before the window is gone takes no sample
+    EXPECT_EQ(form.krok, 1);
+    EXPECT_EQ(joystick.queries, 1);
+    EXPECT_EQ(joystick.releases, 1);
+
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    form.show(&area);
+    form.Timer1_Timer(); // the first sample after reopening asks for the joystick again
+    EXPECT_EQ(joystick.queries, 2);
+    EXPECT_EQ(form.krok, 2);
+}
+
 TEST_F(Form3Test, SweepWrapsAfter320Ticks)
 {
     joystick.position = JoyInfo{4800, 4800, 4800, 0};

@@ -1,6 +1,7 @@
 // The Linux serial backend on a pseudo-terminal: a tty whose driver has neither the change
 // counters nor the wait, so it runs in the polling fallback. Real UARTs and USB adapters are
 // covered by the rig tests.
+#include "platform/devicepath.h"
 #include "platform/linux/linuxseriallines.h"
 #include "platform/linux/serialportlock.h"
 #include "support/fakeclock.h"
@@ -116,6 +117,19 @@ TEST_F(LinuxSerialOnPty, OpensWithClocalExclusiveAndALockThenReleasesAll)
     EXPECT_FALSE(QFile::exists(lockPath()));
     ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 0);
+}
+
+TEST_F(LinuxSerialOnPty, APathThatIsNotUtf8OpensThatVeryDevice)
+{
+    const QByteArray link = QFile::encodeName(lockDir.path()) + "/tty\xff\xc0\xaf";
+    ASSERT_EQ(::symlink(QFile::encodeName(pty.path()).constData(), link.constData()), 0);
+    options.comDevices[1] = devicePathFromBytes(link);
+    LinuxSerialLines lines(clock, options);
+    SerialError error;
+    ASSERT_TRUE(lines.open(1, &error)) << error.reason.toStdString();
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1) << "another file was opened";
 }
 
 TEST_F(LinuxSerialOnPty, ADriverWithoutWaitOrCountersIsPolled)

@@ -93,6 +93,11 @@ TEST(SdlJoystickTest, AxesMapToTheFullUnsignedRange)
     ASSERT_TRUE(joystick.getPos(0, info));
     EXPECT_EQ(info.wButtons, 0b101u);
     EXPECT_FALSE(joystick.getPos(1, info)); // only one joystick
+    // Let go of (a closed window), the joystick opens again at the next query.
+    joystick.release();
+    info = {};
+    ASSERT_TRUE(joystick.getPos(0, info));
+    EXPECT_EQ(info.wButtons, 0b101u);
 }
 
 TEST(SdlJoystickTest, StickWithTwoAxesReadsZeroOnZ)

@@ -1,4 +1,5 @@
 #include "com/form2.h"
+#include "common/classicstyle.h"
 #include "common/messages.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
@@ -13,12 +14,14 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QImage>
 #include <QKeySequence>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,8 +46,8 @@ protected:
         backends.serial = std::move(serial);
         main = std::make_unique<MDIForm1>(backends);
         main->show();
-        previous =
-            setInformationPresenter([this](QWidget*, const QString& title, const QString& text) {
+        previous = setInformationPresenter(
+            [this](QWidget*, const QString& title, const QString& text, const QString&) {
                 boxes.push_back({title, text});
             });
     }
@@ -200,6 +203,66 @@ TEST_F(MDIForm1Test, CloseBoxDoesWhatExitDoes)
     EXPECT_TRUE(main->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(main->form3().isOpen());
+}
+
+// Every window, opened in the main window at its described size, can be reached whole; its frames
+// hold their controls below the border line; every entry of every list reads whole.
+TEST_F(MDIForm1Test, EveryControlIsReachableInsideItsFrameAndEveryListEntryFits)
+{
+    const std::pair<const char*, MeasurementForm* (*)(MDIForm1&)> windows[] = {
+        {"mnuSerialItem", [](MDIForm1& m) -> MeasurementForm* { return &m.form2(); }},
+        {"mnuLPTItem", [](MDIForm1& m) -> MeasurementForm* { return &m.form1(); }},
+        {"mnuZvlastItem", [](MDIForm1& m) -> MeasurementForm* { return &m.form3(); }},
+    };
+    QMdiArea* area = main->mdiArea();
+    QList<QPoint> places;
+    for (const auto& [menuEntry, form] : windows) {
+        SCOPED_TRACE(menuEntry);
+        entry(menuEntry)->trigger();
+        QCoreApplication::processEvents();
+        QMdiSubWindow* window = form(*main)->window();
+        ASSERT_NE(window, nullptr);
+        // Cascaded from the top left: never at a negative place, never on top of another.
+        EXPECT_GE(window->x(), 0);
+        EXPECT_GE(window->y(), 0);
+        EXPECT_FALSE(places.contains(window->pos()));
+        places << window->pos();
+
+        // What the visible part and the scroll bars together let the user see, in the
+        // coordinates of the visible part.
+        const QScrollBar* h = area->horizontalScrollBar();
+        const QScrollBar* v = area->verticalScrollBar();
+        const QRect reachable(QPoint(h->minimum() - h->value(), v->minimum() - v->value()),
+                              QPoint(h->maximum() - h->value() + area->viewport()->width() - 1,
+                                     v->maximum() - v->value() + area->viewport()->height() - 1));
+        EXPECT_TRUE(reachable.contains(window->geometry()));
+        for (QWidget* c : form(*main)->client()->findChildren<QWidget*>()) {
+            if (c->isWindow() || !c->isVisibleTo(window))
+                continue;
+            const QRect at(c->mapTo(area->viewport(), QPoint(0, 0)), c->size());
+            EXPECT_TRUE(reachable.contains(at)) << c->objectName().toStdString();
+        }
+
+        for (QGroupBox* frame : form(*main)->client()->findChildren<QGroupBox*>()) {
+            // The border's top line, as drawn: the first row that differs from the background,
+            // right of the caption.
+            QImage image(frame->size(), QImage::Format_RGB32);
+            frame->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            const int x = frame->width() - 8;
+            int border = 0;
+            while (border < image.height() && image.pixel(x, border) == image.pixel(x, 0))
+                ++border;
+            for (const QWidget* c : frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                EXPECT_GT(c->y(), border + 1) << c->objectName().toStdString() << " on the border";
+        }
+
+        for (const QComboBox* list : form(*main)->client()->findChildren<QComboBox*>()) {
+            const QFontMetrics metrics(list->font());
+            for (int i = 0; i < list->count(); ++i)
+                EXPECT_LE(metrics.horizontalAdvance(list->itemText(i)), listTextWidth(list))
+                    << list->objectName().toStdString() << ": " << list->itemText(i).toStdString();
+        }
+    }
 }
 
 TEST(MDIForm1TitleTest, SaysWhenTheSensorsAreSimulated)

@@ -11,6 +11,8 @@ class FakeJoystick final : public Joystick {
 public:
     std::optional<JoyInfo> position;
     int queries = 0;
+    int releases = 0;
+    QString error = QStringLiteral("unplugged"); // the reason given while unplugged
 
     bool getPos(unsigned id, JoyInfo& info) override
     {
@@ -20,10 +22,8 @@ public:
         info = *position;
         return true;
     }
-    QString lastError() const override
-    {
-        return position ? QString() : QStringLiteral("unplugged");
-    }
+    QString lastError() const override { return position ? QString() : error; }
+    void release() override { ++releases; }
 };
 
 } // namespace diagnostika::test

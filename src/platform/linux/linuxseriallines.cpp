@@ -1,6 +1,7 @@
 #include "linuxseriallines.h"
 
 #include "devicepermission.h"
+#include "platform/devicepath.h"
 
 #include <QFile>
 #include <cerrno>
@@ -169,7 +170,7 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     if (lock_.acquire(e.device, nullptr, &lockReason) == SerialPortLock::Result::Held)
         return fail(SerialError::Kind::InUse, lockReason);
 
-    const QByteArray native = QFile::encodeName(e.device);
+    const QByteArray native = devicePathBytes(e.device);
     // EBUSY: another program has the device in exclusive use (TIOCEXCL), or a driver holds it.
     auto failWith = [&](int err) {
         return err == EBUSY ? fail(SerialError::Kind::InUse,

@@ -1,6 +1,7 @@
 #include "ppdevportio.h"
 
 #include "devicepermission.h"
+#include "platform/devicepath.h"
 
 #include <cctype>
 #include <cerrno>
@@ -113,7 +114,7 @@ std::string PpdevPortIo::pathFor(std::uint16_t base)
 {
     const int lpt = base == lpt1Base ? 1 : base == lpt2Base ? 2 : 0;
     if (const auto it = lptDevices_.find(lpt); it != lptDevices_.end())
-        return it->second.toStdString();
+        return devicePathBytes(it->second).toStdString();
 
     std::vector<std::string> names;
     calls_.listFolder(parportInfo_, names);

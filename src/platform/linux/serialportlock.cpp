@@ -1,5 +1,7 @@
 #include "serialportlock.h"
 
+#include "platform/devicepath.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -49,7 +51,7 @@ Owner ownerOf(const QString& path, long* pid, int* readError, FileId* id = nullp
 {
     *pid = 0;
     *readError = 0;
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = devicePathBytes(path);
     struct stat st {};
     if (::lstat(native.constData(), &st) != 0) {
         *readError = errno;
@@ -127,10 +129,10 @@ QString SerialPortLock::lockNameFor(const QString& device)
     // However the device is spelled (a by-id link, /dev/../dev/pts/0), its lock is named after the
     // device itself, so that this program's lock and every other program's meet. A device that is
     // not there now keeps the name its path gives, so that a lock left for it is still seen.
-    const QByteArray native = QFile::encodeName(device);
+    const QByteArray native = devicePathBytes(device);
     QString name;
     if (char* real = ::realpath(native.constData(), nullptr)) {
-        name = QFile::decodeName(real);
+        name = devicePathFromBytes(real);
         std::free(real);
     } else {
         name = QDir::cleanPath(device);
@@ -165,9 +167,9 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
     const QString path = lockPathFor(device);
     if (path.isEmpty())
         return Result::NoPlace;
-    const QByteArray nativePath = QFile::encodeName(path);
+    const QByteArray nativePath = devicePathBytes(path);
     const QByteArray tempTemplate =
-        QFile::encodeName(QFileInfo(path).absolutePath()) + "/.LTMP.XXXXXX";
+        devicePathBytes(QFileInfo(path).absolutePath()) + "/.LTMP.XXXXXX";
 
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
@@ -270,7 +272,7 @@ void SerialPortLock::release()
     int readError = 0;
     const Owner owner = ownerOf(path_, &pid, &readError);
     if (owner == Owner::Alive && pid == static_cast<long>(::getpid()))
-        ::unlink(QFile::encodeName(path_).constData());
+        ::unlink(devicePathBytes(path_).constData());
     path_.clear();
 }
 

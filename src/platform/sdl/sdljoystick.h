@@ -24,6 +24,7 @@ public:
 
     bool getPos(unsigned id, JoyInfo& info) override;
     QString lastError() const override { return error_; }
+    void release() override { closeDevice(); }
 
     // Starts SDL's joystick subsystem, once; whether it runs. The first query calls it.
     bool start();
