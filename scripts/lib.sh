@@ -4,7 +4,9 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# Packages the program needs to build and run, and those the tests need on top.
+# Packages the program needs to build and run, and those the tests need on top (the rig, for the
+# integration tests: QEMU, a static busybox for the guest's RAM disk, cpio to pack it, kmod to
+# index the guest kernel's modules).
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
 # clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
@@ -28,6 +30,14 @@ install_missing() {
   echo "== installing: ${missing[*]}"
   as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The rig's guest kernel (Debian's package, unpacked into the rig's cache once), fetched before the
+# integration tests so a download never counts against their time limit. A fresh machine has no
+# package lists to find it in.
+prepare_rig() {
+  "$top/tests/rig/guest/run" --fetch 2>/dev/null ||
+    { as_root apt-get update -qq && "$top/tests/rig/guest/run" --fetch; }
 }
 
 # configure_and_build DIR [cmake options...]
