@@ -29,6 +29,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
 
     std::array<std::uint32_t, lineCount> n{};
     std::array<bool, lineCount> after{};
+    std::array<bool, lineCount> lastTimed{};
     std::uint32_t most = 0;
     std::size_t total = 0;
     const bool counted = haveCounts_ && sample.counts.has_value();
@@ -49,6 +50,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
                 ++levelOnlyChanges_;
         }
 
+        lastTimed[i] = true;
         if (!trustCounter || !countersMoved_) {
             n[i] = delta + ((levels_[i] != level) != ((delta & 1u) != 0) ? 1u : 0u);
             after[i] = level;
@@ -63,6 +65,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
             } else if (sample.atMs - *disagreeingSince_[i] >= settleMs) {
                 ++n[i];
                 after[i] = level;
+                lastTimed[i] = false; // it happened up to settleMs ago
                 ++disagreements_;
                 disagreeingSince_[i].reset();
             }
@@ -79,7 +82,8 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
                 continue;
             // The last edge of a line ends at its new level; earlier ones alternate.
             const bool lastParity = ((n[i] - 1 - round) & 1u) == 0;
-            edges.push_back({i, lastParity ? after[i] : !after[i]});
+            const bool last = round == n[i] - 1;
+            edges.push_back({i, lastParity ? after[i] : !after[i], last && lastTimed[i]});
         }
     }
 

@@ -76,7 +76,10 @@ private:
     void watch();
     // One reading of the lines: its edges are queued for the owner, and counted in `posted`.
     // Returns 0 or the errno of a failed read.
-    int readAndPost(std::size_t* posted);
+    // `wakeUs` is when the watcher woke for this reading; `woken` says whether a line change woke
+    // it (rather than the re-check or the polling sleep), which is what makes that moment an edge's
+    // own time.
+    int readAndPost(std::size_t* posted, std::int64_t wakeUs, bool woken);
     void stopWatcher();
     void releaseDevice();
     void deliverEdge(const LineEvent& event);
