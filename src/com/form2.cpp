@@ -124,10 +124,38 @@ std::int64_t& speedCount(Form2& form, Line line)
     return form.impulzycd;
 }
 
+const char* captureModeName(CaptureMode mode)
+{
+    switch (mode) {
+    case CaptureMode::Counted:
+        return "counted";
+    case CaptureMode::Levels:
+        return "levels";
+    case CaptureMode::Polled:
+        return "polled";
+    case CaptureMode::Simulated:
+        break;
+    }
+    return "simulated";
+}
+
+// Runs its function when the handler it lives in returns, whichever way it returns.
+template <class Function> class OnReturn {
+public:
+    explicit OnReturn(Function function) : function_(std::move(function)) {}
+    ~OnReturn() { function_(); }
+    OnReturn(const OnReturn&) = delete;
+    OnReturn& operator=(const OnReturn&) = delete;
+
+private:
+    Function function_;
+};
+
 } // namespace
 
 Form2::Form2(SerialLinesProvider& serial, [[maybe_unused]] const TickClock& clock, QObject* parent)
-    : MeasurementForm(QStringLiteral("Meranie cez sériový port, handshaking"), QSize(7575, 4350),
+    : MeasurementForm(QStringLiteral("com"),
+                      QStringLiteral("Meranie cez sériový port, handshaking"), QSize(7575, 4350),
                       parent),
       serial_(serial)
 {
@@ -277,6 +305,15 @@ void Form2::buildControls(QWidget* client)
     connect(mscomm, &SerialLines::lineChanged, this, &Form2::MSComm1_OnComm);
     connect(mscomm, &SerialLines::portLost, this, &Form2::portLost);
 
+    // The feed hears of every setting after the handler that reacts to it.
+    connect(port_, &QComboBox::activated, this, &Form2::settingsToFeed);
+    connect(mscomm, &SerialLines::portLost, this, &Form2::settingsToFeed);
+    for (QComboBox* list :
+         {snimace_, interval_, vstup_, vstupposuvu_, vstupuhla_, vstupintervalu_, vstupfrekv_})
+        connect(list, &QComboBox::currentTextChanged, this, &Form2::settingsToFeed);
+    for (QLineEdit* entry : {priemerobj_, znacka_, znackau_})
+        connect(entry, &QLineEdit::textChanged, this, &Form2::settingsToFeed);
+
     timer1_ = makeTimer(client, QStringLiteral("Timer1"), timer1Initial);
     timer2_ = makeTimer(client, QStringLiteral("Timer2"), timer2Period);
     timer3_ = makeTimer(client, QStringLiteral("Timer3"), timer3Period);
@@ -395,6 +432,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
     const std::optional<Line> line = com::lineOfEvent(event.commEvent);
     if (!line || !ctsx_)
         return;
+    feed()->publishEdge(event);
 
     PictureBox* const indicators[] = {ctsx_, dsrx_, cdx_}; // in the order of Line
     PictureBox* indicator = indicators[static_cast<int>(*line)];
@@ -468,6 +506,9 @@ void Form2::Timer1_Timer()
 {
     if (!otacky_)
         return;
+    const OnReturn published{[this, counts = PeriodCounts{impulzycts, impulzydsr, impulzycd}] {
+        readingToFeed("Timer1", counts);
+    }};
     const QLocale locale;
 
     const std::optional<Line> line = com::lineOfText(vstup_->currentText());
@@ -551,6 +592,9 @@ void Form2::Timer2_Timer()
 {
     if (!zrych_)
         return;
+    const OnReturn published{[this] {
+        readingToFeed("Timer2", {impulzycts, impulzydsr, impulzycd});
+    }};
     posuvteraz = impulzyposuvu;
     const double d = com::displacementRate(posuvteraz, posuvpredtym);
     zrych_->setText(generalNumber(d - rychlostposuvu, QLocale()));
@@ -562,8 +606,63 @@ void Form2::Timer3_Timer()
 {
     if (!f_)
         return;
+    const OnReturn published{[this] {
+        readingToFeed("Timer3", {impulzycts, impulzydsr, impulzycd});
+    }};
     f_->setText(impulzyfrekv ? integerText(*impulzyfrekv) : QString());
     impulzyfrekv = 0;
+}
+
+void Form2::readingToFeed(const char* event, PeriodCounts counts) const
+{
+    if (!feed()->readingHeard() || !otacky_)
+        return;
+    const QLocale locale;
+    const auto shown = [&locale](const char* name, const char* unit, const QLabel* readout) {
+        return FeedValue{name, unit, readoutNumber(readout->text(), locale), {}};
+    };
+    const auto count = [](const char* name, std::int64_t value) {
+        return FeedValue{name, "", static_cast<double>(value), {}};
+    };
+    feed()->publishReading({event,
+                            {
+                                shown("otacky", "min^-1", otacky_),
+                                shown("rychlost", "m/s", rychlost_),
+                                shown("zrychlenie", "m/s^2", zrychlenie_),
+                                shown("priemer", "min^-1", priemerx_),
+                                shown("posuv", "m", posuvx_),
+                                shown("zrych", "m/s^2", zrych_),
+                                shown("pootocenie", "°", pootocenie_),
+                                shown("trvanie", "ms", trvanie_),
+                                shown("f", "Hz", f_),
+                                count("impulzycts", counts.cts),
+                                count("impulzydsr", counts.dsr),
+                                count("impulzycd", counts.cd),
+                            }});
+}
+
+void Form2::settingsToFeed()
+{
+    // Filling the lists while loading is not a change: the settings are told once it has opened.
+    if (!port_ || !feed()->isOpen())
+        return;
+    const bool open = mscomm1_ && mscomm1_->isOpen();
+    feed()->publishSettings({
+        {"port", open ? portName(mscomm1_->commPort()) : QString()},
+        {"device", open ? serial_.devicePath(mscomm1_->commPort()) : QString()},
+        {"captureMode",
+         open ? QString::fromLatin1(captureModeName(mscomm1_->captureMode())) : QString()},
+        {"snimace", snimace_->currentText()},
+        {"interval", interval_->currentText()},
+        {"vstup", vstup_->currentText()},
+        {"priemerobj", priemerobj_->text()},
+        {"vstupposuvu", vstupposuvu_->currentText()},
+        {"znacka", znacka_->text()},
+        {"vstupuhla", vstupuhla_->currentText()},
+        {"znackau", znackau_->text()},
+        {"vstupintervalu", vstupintervalu_->currentText()},
+        {"vstupfrekv", vstupfrekv_->currentText()},
+    });
 }
 
 } // namespace diagnostika

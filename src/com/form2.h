@@ -6,6 +6,10 @@
 //
 // The object lives for the whole run and keeps the state fields below; the controls, the timers and
 // the serial control `MSComm1` exist only while the window is open (closing it closes the port).
+//
+// Its feed carries every edge the handler receives, a reading after each of Timer1 (the speed
+// evaluation), Timer2 and Timer3, and the settings: the port, its device and capture mode while
+// open, and every list and entry.
 
 #include "common/measurementform.h"
 #include "platform/seriallines.h"
@@ -85,8 +89,15 @@ protected:
     void formLoad() override;
     void formUnload() override;
     void releaseControls() override;
+    void settingsToFeed() override;
 
 private:
+    struct PeriodCounts {
+        std::int64_t cts, dsr, cd;
+    };
+    // Publishes every readout as shown after the handler `event`, with the speed counts it found.
+    void readingToFeed(const char* event, PeriodCounts counts) const;
+
     void portLost(const SerialError& error);
     void moveKnob(float leftTwips);
     void closePort();

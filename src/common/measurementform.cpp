@@ -10,8 +10,10 @@
 
 namespace diagnostika {
 
-MeasurementForm::MeasurementForm(const QString& caption, QSize clientTwips, QObject* parent)
-    : QObject(parent), caption_(caption), clientTwips_(clientTwips)
+MeasurementForm::MeasurementForm(const QString& source, const QString& caption, QSize clientTwips,
+                                 QObject* parent)
+    : QObject(parent), caption_(caption), feed_(new Feed(source, caption, this)),
+      clientTwips_(clientTwips)
 {
 }
 
@@ -60,6 +62,7 @@ void MeasurementForm::show(QMdiArea* area)
         releaseControls();
         client_ = nullptr;
         Q_EMIT closed();
+        feed_->publishClosed();
     });
 
     formLoad();
@@ -69,6 +72,8 @@ void MeasurementForm::show(QMdiArea* area)
     window->show();
     area->setActiveSubWindow(window);
     Q_EMIT opened();
+    feed_->publishOpened();
+    settingsToFeed();
 }
 
 void MeasurementForm::close()

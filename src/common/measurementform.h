@@ -4,6 +4,8 @@
 // is open. Opening builds fresh controls and runs the load handling again; closing destroys them
 // and leaves the state fields as they were.
 
+#include "feed.h"
+
 #include <QMdiSubWindow>
 #include <QObject>
 #include <QPointer>
@@ -32,13 +34,17 @@ public:
     QMdiSubWindow* window() const { return window_; }
     QWidget* client() const { return client_; }
 
+    // What the window shows, for whoever listens; lives as long as this object.
+    Feed* feed() const { return feed_; }
+
 Q_SIGNALS:
     void opened();
     void closed();
 
 protected:
-    // `clientSize` is the client area in twips.
-    MeasurementForm(const QString& caption, QSize clientTwips, QObject* parent);
+    // `clientSize` is the client area in twips; `source` is the window's short name for its feed.
+    MeasurementForm(const QString& source, const QString& caption, QSize clientTwips,
+                    QObject* parent);
 
     // Builds the window's controls and timers as descendants of `client`.
     virtual void buildControls(QWidget* client) = 0;
@@ -48,11 +54,15 @@ protected:
     virtual void formUnload() {}
     // Drops the pointers to the controls, which are about to be destroyed.
     virtual void releaseControls() = 0;
+    // Publishes every setting to the feed; runs once the window has opened, and from the window's
+    // own change signals.
+    virtual void settingsToFeed() {}
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QString caption_;
+    Feed* feed_;
     QSize clientTwips_;
     QPointer<QMdiSubWindow> window_;
     QPointer<QWidget> client_;

@@ -183,4 +183,16 @@ std::optional<double> readNumber(QStringView text, const QLocale& locale)
     return value;
 }
 
+std::optional<double> readoutNumber(QStringView text, const QLocale& locale)
+{
+    const QStringView trimmed = text.trimmed();
+    const QString separator = locale.decimalPoint();
+    if (!trimmed.endsWith(separator))
+        return readNumber(trimmed, locale);
+    QStringView digits = trimmed.chopped(separator.size());
+    if (digits.isEmpty() || digits == u"-")
+        return 0.0;
+    return readNumber(digits, locale);
+}
+
 } // namespace diagnostika

@@ -39,4 +39,9 @@ std::int64_t roundHalfEven(double value);
 // does not read as a finite number (empty, letters, "1e999"). Never throws.
 std::optional<double> readNumber(QStringView text, const QLocale& locale);
 
+// Reads back the number a readout shows, as written by the functions above in `locale`: besides
+// what readNumber() reads, a digit pattern's forms with a bare separator ("150," is 150, "," and
+// "-," are 0). Nothing for a readout that shows no number (empty, "N/A").
+std::optional<double> readoutNumber(QStringView text, const QLocale& locale);
+
 } // namespace diagnostika

@@ -25,7 +25,8 @@ QString periodCaption(int ms)
 } // namespace
 
 Form3::Form3(Joystick& joystick, QObject* parent)
-    : MeasurementForm(QStringLiteral("Meranie cez Game port "), QSize(3495, 2895), parent),
+    : MeasurementForm(QStringLiteral("game"), QStringLiteral("Meranie cez Game port "),
+                      QSize(3495, 2895), parent),
       joystick_(joystick)
 {
     setObjectName(QStringLiteral("Form3"));
@@ -67,6 +68,7 @@ void Form3::buildControls(QWidget* client)
     // No change while the thumb is dragged; the release reports the new position once.
     vscroll1_->setTracking(false);
     connect(vscroll1_, &QScrollBar::valueChanged, this, &Form3::VScroll1_Change);
+    connect(vscroll1_, &QScrollBar::valueChanged, this, &Form3::settingsToFeed);
 
     timer1_ = makeTimer(client, QStringLiteral("Timer1"), initialInterval);
     connect(timer1_, &QTimer::timeout, this, &Form3::Timer1_Timer);
@@ -112,6 +114,16 @@ void Form3::Timer1_Timer()
         t.y = y;
     }
 
+    if (feed()->readingHeard()) {
+        feed()->publishReading({"Timer1",
+                                {
+                                    {"x", "", static_cast<double>(joypos.wXpos), {}},
+                                    {"y", "", static_cast<double>(joypos.wYpos), {}},
+                                    {"z", "", static_cast<double>(joypos.wZpos), {}},
+                                    {"tlacidla", "", static_cast<double>(joypos.wButtons), {}},
+                                }});
+    }
+
     if (krok == sweepSteps) {
         picture1_->clear();
         krok = 0;
@@ -127,6 +139,15 @@ void Form3::VScroll1_Change()
     const int period = vscroll1_->value();
     timer1_->setInterval(period);
     label4_->setText(periodCaption(period));
+}
+
+void Form3::settingsToFeed()
+{
+    if (!vscroll1_ || !feed()->isOpen())
+        return;
+    feed()->publishSettings({{"VScroll1", QString::number(vscroll1_->value())},
+                             {"Timer1", QString::number(timer1_->interval())},
+                             {"joystick", QStringLiteral("0")}});
 }
 
 } // namespace diagnostika

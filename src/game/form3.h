@@ -1,6 +1,9 @@
 #pragma once
 // Form3: the game-port window. It samples the first joystick's X, Y and Z axes at a period the user
 // sets, shows the readings and draws them as three running traces.
+//
+// Its feed carries a reading after each tick (X, Y, Z and the buttons) and the period as its
+// setting.
 
 #include "common/measurementform.h"
 #include "platform/joystick.h"
@@ -35,6 +38,7 @@ public Q_SLOTS:
 protected:
     void buildControls(QWidget* client) override;
     void releaseControls() override;
+    void settingsToFeed() override;
 
 private:
     Joystick& joystick_;

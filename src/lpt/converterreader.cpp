@@ -18,7 +18,9 @@ void ConverterReader::citanieprevodnika(PortIo& io, QStringView portText)
 
     // The running sum of the bits by place value, 0 to 255 per pass.
     double sucet = 0;
+    std::array<std::uint8_t, 2> codes{};
     for (int citanie = 1; citanie <= pocetcitani; ++citanie) {
+        const double before = sucet;
         io.write(data, 0);
         io.write(data, 1); // chip select high: the converter lets go of its output
         for (int cakanie = 1; cakanie <= oneskorenie; ++cakanie) {
@@ -34,8 +36,12 @@ void ConverterReader::citanieprevodnika(PortIo& io, QStringView portText)
             io.write(data, 2); // clock high
             io.write(data, 0); // clock low: the next bit; after the eighth a new conversion
         }
+        if (citanie <= static_cast<int>(codes.size()))
+            codes[static_cast<std::size_t>(citanie - 1)] =
+                static_cast<std::uint8_t>(sucet - before);
     }
     napatievstupu = (5 * sucet) / (pocetcitani * 255);
+    kody = codes;
     io.write(data, 5);
 }
 

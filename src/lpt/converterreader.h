@@ -6,6 +6,7 @@
 #include "platform/portio.h"
 
 #include <QStringView>
+#include <array>
 #include <cstdint>
 
 namespace diagnostika {
@@ -25,6 +26,8 @@ struct ConverterReader {
     std::int16_t stavovybit = 0;
     std::int16_t hodnotabitu = 0;
     double napatievstupu = 0; // volts, 0 to 5: the mean of the two results, 255 read as 5 V
+    // The two results (codes 0 to 255) the volts were taken from, kept for the recording.
+    std::array<std::uint8_t, 2> kody{};
 
     // One read: exactly 55 port accesses, ending with chip select high (data register 5).
     // An access that fails throws PortIoError out of the read at once; `napatievstupu` then keeps

@@ -66,7 +66,8 @@ QComboBox* makeList(QWidget* parent, const char* name, int left, int top)
 } // namespace
 
 Form1::Form1(PortIo& portIo, QObject* parent)
-    : MeasurementForm(QStringLiteral("Meranie cez paralelný port (TLC549, 8bit ADC)"),
+    : MeasurementForm(QStringLiteral("lpt"),
+                      QStringLiteral("Meranie cez paralelný port (TLC549, 8bit ADC)"),
                       QSize(6630, 3255), parent),
       portIo_(portIo)
 {
@@ -174,6 +175,14 @@ void Form1::buildControls(QWidget* client)
             portIo_.release();
         pickedAddress_ = address;
     });
+
+    // The feed hears of every setting after the handler that reacts to it.
+    connect(port_, &QComboBox::activated, this, &Form1::settingsToFeed);
+    connect(volba_, &QComboBox::currentTextChanged, this, &Form1::settingsToFeed);
+    connect(takttimera_, &QScrollBar::valueChanged, this, &Form1::settingsToFeed);
+    for (QAbstractButton* button :
+         std::initializer_list<QAbstractButton*>{neg_, o45_, o180_, o290_, o360_})
+        connect(button, &QAbstractButton::toggled, this, &Form1::settingsToFeed);
 
     timer1_ = makeTimer(client, QStringLiteral("Timer1"), initialPeriod);
     connect(timer1_, &QTimer::timeout, this, &Form1::Timer1_Timer);
@@ -313,6 +322,7 @@ void Form1::Timer1_Timer()
         }
         box->setText(patternNumber(value, quantityPattern(*quantity), QLocale()));
     }
+    readingToFeed();
 
     if (krok == traceSteps) {
         krok = 0;
@@ -320,6 +330,53 @@ void Form1::Timer1_Timer()
         xgrafu = 0;
         ygrafu = 0;
     }
+}
+
+void Form1::readingToFeed()
+{
+    if (!feed()->readingHeard())
+        return;
+    const QLocale locale;
+    FeedReading reading{"Timer1",
+                        {
+                            {"kod1", "", static_cast<double>(prevodnik.kody[0]), {}},
+                            {"kod2", "", static_cast<double>(prevodnik.kody[1]), {}},
+                            {"napatievstupu", "V", prevodnik.napatievstupu, {}},
+                        }};
+    const QString entry = volba_->currentText();
+    QString unit;
+    std::optional<double> shown;
+    if (const std::optional<Quantity> quantity = quantityForEntry(entry)) {
+        const QLabel* boxes[] = {teplotac_, teplotac_, napatie_, prud_, pootocenie_};
+        const QLabel* box = boxes[static_cast<int>(*quantity)];
+        // A value box shows nothing for 0 under the whole-number pattern.
+        shown = box->text().isEmpty() ? 0.0 : readoutNumber(box->text(), locale);
+        unit = quantityUnit(*quantity);
+    }
+    reading.values.push_back({"velicina", "", std::nullopt, entry});
+    reading.values.push_back({"hodnota", "", shown, {}});
+    reading.values.push_back({"jednotka", "", std::nullopt, unit});
+    feed()->publishReading(reading);
+}
+
+void Form1::settingsToFeed()
+{
+    // Setting up the controls while loading is not a change: the settings are told once open.
+    if (!port_ || !feed()->isOpen())
+        return;
+    QString range;
+    for (const QRadioButton* option : {o45_, o180_, o290_, o360_}) {
+        if (option->isChecked())
+            range = option->objectName();
+    }
+    feed()->publishSettings({
+        {"port", port_->currentText()},
+        {"adresa", QString::number(portAddressFor(port_->currentText()))},
+        {"takttimera", QString::number(takttimera_->value())},
+        {"volba", volba_->currentText()},
+        {"NEG", neg_->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
+        {"rozsah", range},
+    });
 }
 
 } // namespace diagnostika

@@ -1,6 +1,10 @@
 #pragma once
 // Form1: the parallel-port window. It reads a TLC549 converter through the parallel port at a
 // period the user sets, traces the voltage and shows it as the quantity the user picks.
+//
+// Its feed carries a reading after each tick that read the converter (both codes, the volts, the
+// quantity picked with its value as shown and unit) and the settings: port, period, quantity, NEG
+// and the angle range.
 
 #include "common/measurementform.h"
 #include "converterreader.h"
@@ -45,8 +49,10 @@ protected:
     void formLoad() override { Form_Load(); }
     void formUnload() override;
     void releaseControls() override;
+    void settingsToFeed() override;
 
 private:
+    void readingToFeed();
     void citanieprevodnika();
     void showPortProblem(const QString& problem);
     int selectedDegreesPerVolt() const;

@@ -38,6 +38,22 @@ double quantityValue(Quantity quantity, double volts, double angleVolts, int deg
     return 0;
 }
 
+QString quantityUnit(Quantity quantity)
+{
+    switch (quantity) {
+    case Quantity::TeplotaD:
+    case Quantity::TeplotaR:
+        return QStringLiteral("°C");
+    case Quantity::Napatie:
+        return QStringLiteral("V");
+    case Quantity::Prud:
+        return QStringLiteral("A");
+    case Quantity::Pootocenie:
+        break;
+    }
+    return QStringLiteral("°");
+}
+
 QStringView quantityPattern(Quantity quantity)
 {
     switch (quantity) {

@@ -20,6 +20,8 @@ std::optional<Quantity> quantityForEntry(QStringView entry);
 // The value a quantity shows for the converter's volts. `angleVolts` and `degreesPerVolt` are used
 // by the angle only.
 double quantityValue(Quantity quantity, double volts, double angleVolts, int degreesPerVolt);
+// The unit of its value: "°C", "V", "A" or "°".
+QString quantityUnit(Quantity quantity);
 // The digit pattern of its value box: "##.#", "##" or "#.#".
 QStringView quantityPattern(Quantity quantity);
 

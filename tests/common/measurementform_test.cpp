@@ -12,7 +12,11 @@ namespace {
 
 class CountingForm : public MeasurementForm {
 public:
-    CountingForm() : MeasurementForm(QStringLiteral("Skúška"), QSize(1500, 1500), nullptr) {}
+    CountingForm()
+        : MeasurementForm(QStringLiteral("test"), QStringLiteral("Skúška"), QSize(1500, 1500),
+                          nullptr)
+    {
+    }
 
     int loads = 0;
     int unloads = 0;
