@@ -5,7 +5,7 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # Packages the program needs to build and run, and those the tests need on top.
-build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev
+build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev libqcustomplot-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
                qemu-system-x86 busybox-static cpio kmod clang-format)

@@ -9,6 +9,7 @@
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "trend/trendform.h"
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -45,6 +46,8 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuLPTItem_Click);
     addMenuEntry(QStringLiteral("mnuZvlastItem"), QStringLiteral("Meranie &GAME"),
                  &MDIForm1::mnuZvlastItem_Click);
+    addMenuEntry(QStringLiteral("mnuTrendItem"), QStringLiteral("&Priebeh otáčok"),
+                 &MDIForm1::mnuTrendItem_Click);
     addMenuEntry(QStringLiteral("mnuAboutItem"), QStringLiteral("&O programe..."),
                  &MDIForm1::mnuAboutItem_Click);
 
@@ -91,6 +94,13 @@ Form3& MDIForm1::form3()
     return *form3_;
 }
 
+TrendForm& MDIForm1::trendForm()
+{
+    if (!trendForm_)
+        trendForm_ = new TrendForm(*form2().feed(), *backends_.clock, this);
+    return *trendForm_;
+}
+
 void MDIForm1::mnuExitItem_Click()
 {
     close();
@@ -112,6 +122,13 @@ void MDIForm1::mnuLPTItem_Click()
 void MDIForm1::mnuZvlastItem_Click()
 {
     form3().show(mdiArea_);
+}
+
+void MDIForm1::mnuTrendItem_Click()
+{
+    if (!backends_.serial)
+        return;
+    trendForm().show(mdiArea_);
 }
 
 void MDIForm1::mnuAboutItem_Click()

@@ -14,6 +14,7 @@ struct Backends;
 class Form2;
 class Form1;
 class Form3;
+class TrendForm;
 
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
@@ -27,6 +28,8 @@ public:
     Form2& form2();
     Form1& form1();
     Form3& form3();
+    // The speed trend follows the serial window: only while Backends has the serial service.
+    TrendForm& trendForm();
 
     static QString aboutText();
 
@@ -35,6 +38,7 @@ public Q_SLOTS:
     void mnuSerialItem_Click();
     void mnuLPTItem_Click();
     void mnuZvlastItem_Click();
+    void mnuTrendItem_Click();
     void mnuAboutItem_Click();
 
 protected:
@@ -48,6 +52,7 @@ private:
     Form2* form2_ = nullptr;
     Form1* form1_ = nullptr;
     Form3* form3_ = nullptr;
+    TrendForm* trendForm_ = nullptr;
 };
 
 } // namespace diagnostika

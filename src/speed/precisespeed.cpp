@@ -41,7 +41,8 @@ std::optional<double> PreciseSpeed::addPulse(std::int64_t us, bool timed)
     return perPulse;
 }
 
-std::optional<double> PreciseSpeed::windowed(std::int64_t nowUs) const
+std::optional<std::pair<PreciseSpeed::Timed, PreciseSpeed::Timed>>
+PreciseSpeed::span(std::int64_t nowUs) const
 {
     if (timed_.size() < 2)
         return std::nullopt;
@@ -54,7 +55,23 @@ std::optional<double> PreciseSpeed::windowed(std::int64_t nowUs) const
         first = std::prev(last);
     if (last->us <= first->us)
         return std::nullopt;
-    return speedOf(last->index - first->index, last->us - first->us);
+    return std::pair{*first, *last};
+}
+
+std::optional<double> PreciseSpeed::windowed(std::int64_t nowUs) const
+{
+    const auto s = span(nowUs);
+    if (!s)
+        return std::nullopt;
+    return speedOf(s->second.index - s->first.index, s->second.us - s->first.us);
+}
+
+std::optional<std::int64_t> PreciseSpeed::windowMiddleUs(std::int64_t nowUs) const
+{
+    const auto s = span(nowUs);
+    if (!s)
+        return std::nullopt;
+    return s->first.us + (s->second.us - s->first.us) / 2;
 }
 
 std::optional<double> PreciseSpeed::current(std::int64_t nowUs) const
@@ -69,7 +86,7 @@ std::optional<double> PreciseSpeed::current(std::int64_t nowUs) const
     const Timed& a = timed_[timed_.size() - 2];
     const Timed& b = timed_.back();
     const std::int64_t period = (b.us - a.us) / std::max<std::int64_t>(1, b.index - a.index);
-    if (waited > period)
+    if (waited > 2 * period)
         return std::min(*measured, speedOf(1, waited));
     return measured;
 }

@@ -9,14 +9,16 @@
 //    last individually timed pulse of the window. Pulses between them that were not timed still
 //    count in n, so the result is exact to the two stamps whatever n is. A window that holds fewer
 //    than two timed pulses reaches back to the previous one (a slow shaft);
-//  - a stopped shaft: once the wait since the last pulse is longer than the last period, the
-//    speed cannot be higher than one pulse per the time waited, and after `stopAfterUs` it is 0.
+//  - a stopped shaft: once the wait since the last pulse is longer than twice the last period (an
+//    ordinary slowing down never waits that long), the speed cannot be higher than one pulse per
+//    the time waited, and after `stopAfterUs` it is 0.
 //
 // Pure arithmetic on stamps in microseconds; no clock of its own, no widgets.
 
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
 
 namespace diagnostika::speed {
 
@@ -34,6 +36,8 @@ public:
 
     // The speed over the window ending at `nowUs`, in min^-1; none before two timed pulses.
     std::optional<double> windowed(std::int64_t nowUs) const;
+    // The middle of the span that speed was measured over: where it belongs on a time axis.
+    std::optional<std::int64_t> windowMiddleUs(std::int64_t nowUs) const;
     // The speed to show at `nowUs`: the windowed speed, bounded by the wait since the last pulse,
     // and 0 once the shaft has stood for `stopAfterUs`. None before two timed pulses.
     std::optional<double> current(std::int64_t nowUs) const;
@@ -48,6 +52,8 @@ private:
         std::int64_t index; // the pulse's number, counting untimed ones too
     };
     double speedOf(std::int64_t pulses, std::int64_t us) const;
+    // The first and last timed pulse the window at `nowUs` measures between, if two.
+    std::optional<std::pair<Timed, Timed>> span(std::int64_t nowUs) const;
 
     double p_;
     std::int64_t windowUs_;

@@ -59,7 +59,7 @@ protected:
     InformationPresenter previous;
 };
 
-TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
+TEST_F(MDIForm1Test, MenuBarHasSixEntriesInOrder)
 {
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
     EXPECT_EQ(main->mdiArea()->size(), QSize(470, 362));
@@ -67,10 +67,10 @@ TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
     const std::pair<const char*, const char*> expected[] = {
         {"mnuExitItem", "U&končiť program"}, {"mnuSerialItem", "&Meranie COM"},
         {"mnuLPTItem", "M&eranie LPT"},      {"mnuZvlastItem", "Meranie &GAME"},
-        {"mnuAboutItem", "&O programe..."},
+        {"mnuTrendItem", "&Priebeh otáčok"}, {"mnuAboutItem", "&O programe..."},
     };
-    ASSERT_EQ(actions.size(), 5);
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(actions.size(), 6);
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(actions[i]->objectName(), QString::fromLatin1(expected[i].first));
         EXPECT_EQ(actions[i]->text(), QString::fromUtf8(expected[i].second));
         EXPECT_TRUE(actions[i]->isEnabled());
@@ -79,8 +79,8 @@ TEST_F(MDIForm1Test, MenuBarHasFiveEntriesInOrder)
         EXPECT_TRUE(actions[i]->shortcut().isEmpty());
     }
     // The access keys: Alt with the character after "&".
-    const char* keys[] = {"k", "M", "e", "G", "O"};
-    for (int i = 0; i < 5; ++i) {
+    const char* keys[] = {"k", "M", "e", "G", "P", "O"};
+    for (int i = 0; i < 6; ++i) {
         const QKeySequence mnemonic = QKeySequence::mnemonic(actions[i]->text());
         EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromLatin1(keys[i])));
     }
