@@ -4,6 +4,7 @@
 #include "common/messages.h"
 #include "common/numbertext.h"
 #include "common/picturebox.h"
+#include "common/repaintlimiter.h"
 #include "common/twips.h"
 #include "serialformulas.h"
 
@@ -327,6 +328,8 @@ void Form2::buildControls(QWidget* client)
 
 void Form2::formLoad()
 {
+    // The readouts and indicators may change with every edge; the screen need not show each.
+    RepaintLimiter::install(client()->window());
     fillList(port_, {"COM1", "COM2", "COM3"});
     fillList(interval_, {"1s", "10s", "1min"});
     fillList(vstup_, {"CD", "DSR", "CTS"});
@@ -485,6 +488,14 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         impulzyfrekv = impulzyfrekv.value_or(0) + 1;
 }
 
+void Form2::takePendingEdges()
+{
+    // Edges reach the window in batches a few milliseconds apart: those seen before this tick
+    // belong to the period it ends.
+    if (mscomm1_)
+        mscomm1_->deliverPending();
+}
+
 void Form2::nulovanieposuvu_Click()
 {
     impulzyposuvu = 0;
@@ -506,6 +517,7 @@ void Form2::Timer1_Timer()
 {
     if (!otacky_)
         return;
+    takePendingEdges();
     const OnReturn published{[this, counts = PeriodCounts{impulzycts, impulzydsr, impulzycd}] {
         readingToFeed("Timer1", counts);
     }};
@@ -592,6 +604,7 @@ void Form2::Timer2_Timer()
 {
     if (!zrych_)
         return;
+    takePendingEdges();
     const OnReturn published{[this] {
         readingToFeed("Timer2", {impulzycts, impulzydsr, impulzycd});
     }};
@@ -606,6 +619,7 @@ void Form2::Timer3_Timer()
 {
     if (!f_)
         return;
+    takePendingEdges();
     const OnReturn published{[this] {
         readingToFeed("Timer3", {impulzycts, impulzydsr, impulzycd});
     }};

@@ -57,6 +57,7 @@ public:
     bool open(int commPort, SerialError* error) override;
     // Stops the watcher, delivers every edge it had seen, then releases the device and the lock.
     void close() override;
+    void deliverPending() override { queue_.deliver(); }
     bool isOpen() const override { return fd_ >= 0; }
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }

@@ -202,30 +202,39 @@ void SimulatedSerialLines::read()
 void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const LineSample& sample,
                                       std::vector<LineEvent>& events)
 {
+    // Within one reading period (a millisecond) the shaft's speed is as good as constant, so each
+    // line's position is taken as linear between the two readings: a change's time and the
+    // position at its wake follow without solving for each edge.
     const double fromUs = static_cast<double>(readAtMs_) * 1e3;
     const double toUs = static_cast<double>(sample.atMs) * 1e3;
-    std::array<std::uint32_t, lineCount> seen{};
-    std::array<std::uint32_t, lineCount> delta{};
-    for (int i = 0; i < lineCount; ++i)
+    std::array<double, lineCount> startPos{}, perUs{};
+    std::array<std::uint32_t, lineCount> seen{}, delta{};
+    for (int i = 0; i < lineCount; ++i) {
         delta[i] = (*sample.counts)[i] - readCounts_[i];
+        if (delta[i] == 0)
+            continue;
+        startPos[i] = box_->positionAtUs(i, fromUs);
+        perUs[i] =
+            toUs > fromUs ? (box_->positionAtUs(i, toUs) - startPos[i]) / (toUs - fromUs) : 0.0;
+    }
     std::exponential_distribution<double> tail(1.0 / wakeTailUs);
-    std::array<double, lineCount> lineFromUs{fromUs, fromUs, fromUs};
     for (std::size_t e = 0; e < edges.size(); ++e) {
         const int line = edges[e].line;
         LineEvent& event = events[e];
         const std::int64_t change = static_cast<std::int64_t>(readCounts_[line]) + (++seen[line]);
-        if (seen[line] > delta[line]) { // not a counted change (never so here): the reading's time
+        if (seen[line] > delta[line] || perUs[line] <= 0) {
+            // Not a counted change (never so here): the reading's time, not timed.
             event.stampUs = std::max(sample.atMs * 1000, lastStampUs_[line]);
             lastStampUs_[line] = event.stampUs;
             continue;
         }
-        const double at =
-            box_->changeTimeUs(line, change, std::max(fromUs, lineFromUs[line]), toUs);
-        lineFromUs[line] = at;
-        const double wake = at + wakeMinUs + tail(wakeRandom_);
+        const double position = box_->changePosition(line, change);
+        const double at = fromUs + (position - startPos[line]) / perUs[line];
+        const double delay = wakeMinUs + tail(wakeRandom_);
         // Seen on its own only if its line made no further change before the wake.
-        event.timed = box_->positionAtUs(line, wake) < box_->changePosition(line, change + 1);
-        event.stampUs = std::max(static_cast<std::int64_t>(std::llround(wake)), lastStampUs_[line]);
+        event.timed = position + delay * perUs[line] < box_->changePosition(line, change + 1);
+        event.stampUs =
+            std::max(static_cast<std::int64_t>(std::llround(at + delay)), lastStampUs_[line]);
         lastStampUs_[line] = event.stampUs;
     }
     readCounts_ = *sample.counts;

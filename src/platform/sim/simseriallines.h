@@ -104,6 +104,7 @@ public:
 
     bool open(int commPort, SerialError* error) override;
     void close() override;
+    void deliverPending() override { queue_.deliver(); }
     bool isOpen() const override { return box_ != nullptr; }
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
