@@ -250,6 +250,13 @@ void TrendForm::refresh()
             windowed_->addData(at, *current_);
         dirty_ = true;
     }
+    // For a recording: what the window shows, at its own pace.
+    if (feed()->readingHeard()) {
+        feed()->publishReading(
+            {"refresh",
+             {FeedValue{"otacky", unitText, current_, {}}, FeedValue{"minimum", unitText, min_, {}},
+              FeedValue{"maximum", unitText, max_, {}}}});
+    }
     setTextIfChanged(value_, speedText(current_));
     setTextIfChanged(minText_, speedText(min_));
     setTextIfChanged(maxText_, speedText(max_));
