@@ -16,6 +16,9 @@ void RepaintLimiter::install(QWidget* window, int intervalMs)
 RepaintLimiter::RepaintLimiter(QWidget* window, int intervalMs)
     : QObject(window), window_(window), intervalMs_(intervalMs)
 {
+    // A child, so that the held repaint can be found (and let through) like any window timer.
+    held_.setParent(this);
+    held_.setObjectName(QStringLiteral("held"));
     held_.setSingleShot(true);
     held_.setTimerType(Qt::PreciseTimer);
     connect(&held_, &QTimer::timeout, this, &RepaintLimiter::release);
