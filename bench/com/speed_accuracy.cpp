@@ -83,6 +83,8 @@ int main(int argc, char** argv)
     QEventLoop loop;
     QObject::connect(timer1, &QTimer::timeout, [&] {
         const std::int64_t now = clock.milliseconds();
+        // The handler first takes the edges seen before the tick; so does the recorder.
+        form.MSComm1()->deliverPending();
         const std::int64_t counted = form.impulzycts;
         form.Timer1_Timer();
         // The first tick only starts counting over whole seconds.

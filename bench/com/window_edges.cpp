@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 #include <thread>
 
 using namespace diagnostika;
@@ -51,14 +52,17 @@ Result runAt(QMdiArea& area, double edgesPerSecond, int seconds)
     auto* lines = qobject_cast<SimulatedSerialLines*>(form.MSComm1());
     lines->setMachine(machine);
 
-    // CTS feeds the speed (its count starts again at every Timer1 tick, so the ticks add it up
-    // here), DSR the displacement and CD the angle, whose counts run on.
+    // CTS feeds the speed (its count starts again at every Timer1 tick, which tells the count it
+    // evaluated through the window's feed, so the ticks add it up here), DSR the displacement and
+    // CD the angle, whose counts run on.
     Result r;
-    auto* timer1 = client->findChild<QTimer*>(QStringLiteral("Timer1"));
-    QObject::disconnect(timer1, &QTimer::timeout, &form, &Form2::Timer1_Timer);
-    QObject::connect(timer1, &QTimer::timeout, &form, [&] {
-        r.counted[lineCTS] += form.impulzycts;
-        form.Timer1_Timer();
+    QObject::connect(form.feed(), &Feed::reading, &form, [&](const FeedReading& reading) {
+        if (std::string_view(reading.event) != "Timer1")
+            return;
+        for (const FeedValue& v : reading.values) {
+            if (std::string_view(v.name) == "impulzycts")
+                r.counted[lineCTS] += static_cast<std::int64_t>(v.value.value_or(0));
+        }
     });
     for (const auto& [list, item] : {std::pair{"vstup", "CTS"},
                                      {"snimace", "4"},

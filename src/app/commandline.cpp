@@ -12,7 +12,7 @@ namespace diagnostika {
 namespace {
 
 const QStringList windowNames = {QStringLiteral("com"), QStringLiteral("lpt"),
-                                 QStringLiteral("game")};
+                                 QStringLiteral("game"), QStringLiteral("trend")};
 
 struct Options {
     QCommandLineOption simulate{QStringLiteral("simulate"),
@@ -35,7 +35,7 @@ struct Options {
          QStringLiteral("device")}};
     QCommandLineOption open{QStringLiteral("open"),
                             QStringLiteral("Open these measurement windows at start: a comma "
-                                           "separated list of com, lpt, game."),
+                                           "separated list of com, lpt, game, trend."),
                             QStringLiteral("windows")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                   QStringLiteral("Save a PNG of the main window to <file> after "
@@ -105,7 +105,8 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
             const QString w = name.trimmed().toLower();
             if (!windowNames.contains(w)) {
                 *error =
-                    QStringLiteral("unknown window '%1' for --open (use com, lpt, game)").arg(name);
+                    QStringLiteral("unknown window '%1' for --open (use com, lpt, game, trend)")
+                        .arg(name);
                 return std::nullopt;
             }
             cl.openWindows << w;

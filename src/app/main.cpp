@@ -48,6 +48,8 @@ int main(int argc, char* argv[])
             main.mnuLPTItem_Click();
         else if (name == QLatin1String("game"))
             main.mnuZvlastItem_Click();
+        else if (name == QLatin1String("trend"))
+            main.mnuTrendItem_Click();
     }
     if (cl.gamePeriodMs > 0) {
         main.mnuZvlastItem_Click();

@@ -4,6 +4,7 @@
 #include "common/messages.h"
 #include "common/numbertext.h"
 #include "common/picturebox.h"
+#include "common/repaintlimiter.h"
 #include "common/twips.h"
 #include "platform/devicepath.h"
 #include "serialformulas.h"
@@ -330,6 +331,8 @@ void Form2::buildControls(QWidget* client)
 
 void Form2::formLoad()
 {
+    // The readouts and indicators may change with every edge; the screen need not show each.
+    RepaintLimiter::install(client()->window());
     fillList(port_, {"COM1", "COM2", "COM3"});
     fillList(interval_, {"1s", "10s", "1min"});
     fillList(vstup_, {"CD", "DSR", "CTS"});
@@ -496,6 +499,14 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         impulzyfrekv = impulzyfrekv.value_or(0) + 1;
 }
 
+void Form2::takePendingEdges()
+{
+    // Edges reach the window in batches a few milliseconds apart: those seen before this tick
+    // belong to the period it ends.
+    if (mscomm1_)
+        mscomm1_->deliverPending();
+}
+
 void Form2::nulovanieposuvu_Click()
 {
     impulzyposuvu = 0;
@@ -517,6 +528,7 @@ void Form2::Timer1_Timer()
 {
     if (!otacky_)
         return;
+    takePendingEdges();
     const OnReturn published{[this, counts = PeriodCounts{impulzycts, impulzydsr, impulzycd}] {
         readingToFeed("Timer1", counts);
     }};
@@ -603,6 +615,7 @@ void Form2::Timer2_Timer()
 {
     if (!zrych_)
         return;
+    takePendingEdges();
     const OnReturn published{[this] {
         readingToFeed("Timer2", {impulzycts, impulzydsr, impulzycd});
     }};
@@ -617,6 +630,7 @@ void Form2::Timer3_Timer()
 {
     if (!f_)
         return;
+    takePendingEdges();
     const OnReturn published{[this] {
         readingToFeed("Timer3", {impulzycts, impulzydsr, impulzycd});
     }};

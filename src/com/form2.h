@@ -104,6 +104,7 @@ private:
     void portLost(const SerialError& error);
     void moveKnob(float leftTwips);
     void closePort();
+    void takePendingEdges();
 
     SerialLinesProvider& serial_;
     QPointer<SerialLines> mscomm1_;

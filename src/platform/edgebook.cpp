@@ -51,6 +51,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
 
     std::array<std::uint32_t, lineCount> n{};
     std::array<bool, lineCount> after{};
+    std::array<bool, lineCount> lastTimed{};
     std::uint32_t most = 0;
     std::size_t total = 0;
     for (int i = 0; i < lineCount; ++i) {
@@ -58,6 +59,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
         const bool trustCounter = deltas[i].has_value();
         const std::uint32_t delta = deltas[i].value_or(0);
 
+        lastTimed[i] = true;
         if (!trustCounter || !countersMoved_) {
             n[i] = delta + ((levels_[i] != level) != ((delta & 1u) != 0) ? 1u : 0u);
             after[i] = level;
@@ -72,6 +74,7 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
             } else if (sample.atMs - *disagreeingSince_[i] >= settleMs) {
                 ++n[i];
                 after[i] = level;
+                lastTimed[i] = false; // it happened up to settleMs ago
                 ++disagreements_;
                 disagreeingSince_[i].reset();
             }
@@ -88,7 +91,8 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
                 continue;
             // The last edge of a line ends at its new level; earlier ones alternate.
             const bool lastParity = ((n[i] - 1 - round) & 1u) == 0;
-            edges.push_back({i, lastParity ? after[i] : !after[i]});
+            const bool last = round == n[i] - 1;
+            edges.push_back({i, lastParity ? after[i] : !after[i], last && lastTimed[i]});
         }
     }
 

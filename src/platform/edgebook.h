@@ -51,6 +51,9 @@ struct LineSample {
 struct Edge {
     int line = lineCTS;
     bool level = false;
+    // Whether the reading's moment is this edge's own time: true only for a line's last edge of a
+    // reading, and not for an edge added because a level disagreed with its counter for a while.
+    bool timed = false;
 };
 
 class EdgeBook {

@@ -1,5 +1,7 @@
 #include "edgequeue.h"
 
+#include <QTimer>
+
 namespace diagnostika {
 
 EdgeQueue::EdgeQueue(QObject* owner, EdgeHandler onEdge, LossHandler onLoss)
@@ -32,7 +34,19 @@ void EdgeQueue::askForDelivery()
     deliveryAsked_ = true;
     // Queued calls to a destroyed owner are discarded by Qt, so none can outlive it.
     QMetaObject::invokeMethod(
-        owner_, [this] { deliver(); }, Qt::QueuedConnection);
+        owner_, [this] { deliverWhenDue(); }, Qt::QueuedConnection);
+}
+
+void EdgeQueue::deliverWhenDue()
+{
+    const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : minGapMs;
+    if (since >= minGapMs) {
+        deliver();
+        return;
+    }
+    // A timer owned by the owner: gone with it, like the queued call.
+    QTimer::singleShot(static_cast<int>(minGapMs - since), Qt::PreciseTimer, owner_,
+                       [this] { deliver(); });
 }
 
 void EdgeQueue::deliver()
@@ -40,6 +54,7 @@ void EdgeQueue::deliver()
     // Only what is queued now: under a flood of edges the owner's event loop still gets its turn
     // (painting, timers) before the next batch, which is asked for at the end.
     std::size_t batch = 0;
+    lastDelivery_.start();
     {
         std::lock_guard<std::mutex> guard(mutex_);
         deliveryAsked_ = false;

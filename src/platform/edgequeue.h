@@ -5,9 +5,14 @@
 // run a nested event loop without edges overtaking each other.
 //
 // Nothing is dropped while the owner's thread is busy: the queue simply grows until it runs.
+//
+// Deliveries come at most every `minGapMs`: a fast pulse train posts every millisecond, and waking
+// the owner's thread for each batch would cost more than the edges themselves. An owner that needs
+// every edge up to now (a periodic evaluation) calls deliver() first.
 
 #include "seriallines.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <deque>
 #include <functional>
@@ -41,7 +46,12 @@ private:
         bool loss = false; // the device went away here; the front of losses_ says how
     };
     void askForDelivery(); // with mutex_ held
+    void deliverWhenDue(); // the owner's thread
 
+public:
+    static constexpr int minGapMs = 8;
+
+private:
     QObject* owner_;
     EdgeHandler onEdge_;
     LossHandler onLoss_;
@@ -51,6 +61,7 @@ private:
     // again before the first loss is handed over must not rename the first.
     std::deque<SerialError> losses_;
     bool deliveryAsked_ = false;
+    QElapsedTimer lastDelivery_; // the owner's thread
 };
 
 } // namespace diagnostika

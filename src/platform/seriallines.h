@@ -93,6 +93,11 @@ public:
     virtual bool isOpen() const = 0;
     virtual int commPort() const = 0;
 
+    // Delivers at once every edge queued so far (lineChanged may be emitted from inside). Edges
+    // reach the owner in batches a few milliseconds apart; a periodic evaluation calls this first
+    // so that the edges seen before it belong to the period it ends.
+    virtual void deliverPending() {}
+
     // The last known levels (CTSHolding, DSRHolding, CDHolding); all false while closed.
     virtual LineLevels levels() const = 0;
     virtual CaptureMode captureMode() const = 0;

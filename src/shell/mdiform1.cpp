@@ -10,6 +10,7 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "record/recorder.h"
+#include "trend/trendform.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -72,6 +73,8 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuLPTItem_Click);
     addMenuEntry(QStringLiteral("mnuZvlastItem"), QStringLiteral("Meranie &GAME"),
                  &MDIForm1::mnuZvlastItem_Click);
+    addMenuEntry(QStringLiteral("mnuTrendItem"), QStringLiteral("&Priebeh otáčok"),
+                 &MDIForm1::mnuTrendItem_Click);
     // Recording is a drop-down of its own, so it stays visible in a global menu bar too.
     recordMenu_ = menuBar()->addMenu(QStringLiteral("&Záznam"));
     recordMenu_->setObjectName(QStringLiteral("mnuRecord"));
@@ -142,6 +145,13 @@ Form3& MDIForm1::form3()
     return *form3_;
 }
 
+TrendForm& MDIForm1::trendForm()
+{
+    if (!trendForm_)
+        trendForm_ = new TrendForm(*form2().feed(), *backends_.clock, this);
+    return *trendForm_;
+}
+
 void MDIForm1::mnuExitItem_Click()
 {
     close();
@@ -163,6 +173,13 @@ void MDIForm1::mnuLPTItem_Click()
 void MDIForm1::mnuZvlastItem_Click()
 {
     form3().show(mdiArea_);
+}
+
+void MDIForm1::mnuTrendItem_Click()
+{
+    if (!backends_.serial)
+        return;
+    trendForm().show(mdiArea_);
 }
 
 void MDIForm1::mnuAboutItem_Click()

@@ -18,6 +18,7 @@ class Recorder;
 class Form2;
 class Form1;
 class Form3;
+class TrendForm;
 
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
@@ -31,6 +32,8 @@ public:
     Form2& form2();
     Form1& form1();
     Form3& form3();
+    // The speed trend follows the serial window: only while Backends has the serial service.
+    TrendForm& trendForm();
 
     static QString aboutText();
 
@@ -46,6 +49,7 @@ public Q_SLOTS:
     void mnuSerialItem_Click();
     void mnuLPTItem_Click();
     void mnuZvlastItem_Click();
+    void mnuTrendItem_Click();
     void mnuAboutItem_Click();
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
@@ -68,6 +72,7 @@ private:
     Form2* form2_ = nullptr;
     Form1* form1_ = nullptr;
     Form3* form3_ = nullptr;
+    TrendForm* trendForm_ = nullptr;
 };
 
 } // namespace diagnostika

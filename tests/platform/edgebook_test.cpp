@@ -247,3 +247,21 @@ TEST(EdgeBook, EveryReadingLeavesTheOldLevelAndAlternates)
 }
 
 } // namespace
+
+TEST(EdgeBookTiming, OnlyALinesLastEdgeOfAReadingIsTimedAndNeverAnEdgeTheCounterMissed)
+{
+    EdgeBook book;
+    book.start(counted({0, 0, 0}, {false, false, false}));
+    book.update(counted({1, 0, 0}, {true, false, false}, 0)); // counters seen moving
+    // CTS changed three times, DSR once: CTS's first two were not seen on their own.
+    std::string timed;
+    for (const Edge& e : book.update(counted({4, 1, 0}, {false, true, false}, 10)))
+        timed += e.timed ? '+' : '-';
+    EXPECT_EQ(timed, "-+-+"); // C0 D1 C1 C0
+    // CD's level moved without its counter; the change made once it has lasted is untimed.
+    book.update(counted({4, 1, 0}, {false, true, true}, 20));
+    const std::vector<Edge> late =
+        book.update(counted({4, 1, 0}, {false, true, true}, 20 + EdgeBook::settleMs));
+    ASSERT_EQ(text(late), "K1");
+    EXPECT_FALSE(late[0].timed);
+}

@@ -3,6 +3,7 @@
 
 #include <QTest>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -262,6 +263,52 @@ TEST(SimulatedPortOnItsThread, DeliversQueuedEdgesOnTheOwnersThreadAndAllByTheCl
                   (*last.counts)[line] - (*first.counts)[line])
             << "line " << line;
     EXPECT_GT(tally.pulses[comEvCTS], 3000);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimulatedPort, EdgesAreStampedATypicalWakeAfterTheirTrueTimeUnlessTooCloseToBeSeenAlone)
+{
+    const SensorBox box(1);
+    std::vector<double> delays;
+    int untimed = 0;
+    std::int64_t changes = 0;
+    QObject::connect(&lines, &SerialLines::lineChanged, [&](LineEvent e) {
+        if (e.commEvent != comEvCTS)
+            return;
+        ++changes;
+        if (!e.timed) {
+            ++untimed;
+            return;
+        }
+        const double us = static_cast<double>(e.stampMs) * 1e3;
+        delays.push_back(static_cast<double>(e.stampUs) -
+                         box.changeTimeUs(lineCTS, changes, us - 1e3, us));
+    });
+    ASSERT_TRUE(lines.open(1, nullptr));
+    changes = (*box.sampleAt(lines.openedAtMs()).counts)[lineCTS]; // counted from time 0
+    run(20'000, 1);
+    ASSERT_GT(delays.size(), 400u);
+    EXPECT_EQ(untimed, 0) << "a few hundred min^-1 leaves milliseconds between changes";
+    std::sort(delays.begin(), delays.end());
+    EXPECT_GE(delays.front(), SimulatedSerialLines::wakeMinUs - 0.5);
+    EXPECT_NEAR(delays[delays.size() / 2], 28, 4);
+    EXPECT_LT(delays.back(), 300);
+
+    // Changes 10 us apart: no wake sees one alone.
+    auto fast = SensorBox::machineFor(1);
+    fast.meanSpeed = 60'000;
+    fast.swing = 0;
+    fast.sensors[lineCTS].pulsesPerRevolution = 50;
+    lines.setMachine(fast);
+    ASSERT_TRUE(lines.open(1, nullptr));
+    untimed = 0;
+    delays.clear();
+    run(10, 1);
+    EXPECT_GT(untimed, 500);
+    EXPECT_TRUE(delays.empty());
 }
 
 } // namespace

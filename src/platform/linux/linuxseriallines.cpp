@@ -31,6 +31,14 @@ int wakeSignal()
 
 void onWakeSignal(int) {}
 
+// CLOCK_MONOTONIC in microseconds: the same clock as the tick clock, finer.
+std::int64_t monotonicMicroseconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1'000;
+}
+
 void installWakeHandler()
 {
     static std::once_flag once;
@@ -236,14 +244,14 @@ void LinuxSerialLines::close()
     // The watcher's last reading may be a moment old: the edges since then are owed too. A port
     // that has failed has nothing more to give, and its loss is queued already.
     if (watching && fd_ >= 0)
-        readAndPost(nullptr);
+        readAndPost(nullptr, monotonicMicroseconds(), false);
     const std::uint64_t session = session_;
     queue_.deliver();
     if (session == session_)
         releaseDevice();
 }
 
-int LinuxSerialLines::readAndPost(std::size_t* posted)
+int LinuxSerialLines::readAndPost(std::size_t* posted, std::int64_t wakeUs, bool woken)
 {
     const std::int64_t stamp = clock_.milliseconds();
     LineSample sample;
@@ -258,7 +266,8 @@ int LinuxSerialLines::readAndPost(std::size_t* posted)
     std::vector<LineEvent> events;
     events.reserve(edges.size());
     for (const Edge& edge : edges)
-        events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+        events.push_back(
+            LineEvent{commEventOf(edge.line), edge.level, stamp, wakeUs, woken && edge.timed});
     queue_.post(std::move(events));
     return 0;
 }
@@ -334,9 +343,11 @@ void LinuxSerialLines::watch()
     // wakes shows them on every change.
     while (!stop_.load()) {
         bool woke = false;
+        std::int64_t wakeUs = 0;
         if (probe_.useWait()) {
             if (::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0) {
                 woke = true;
+                wakeUs = monotonicMicroseconds();
             } else if (errno != EINTR) {
                 const int err = errno;
                 if (deviceGone(err)) {
@@ -366,7 +377,11 @@ void LinuxSerialLines::watch()
         bool lost = false;
         for (int round = 0; round < 64; ++round) {
             std::size_t posted = 0;
-            if (const int err = readAndPost(&posted)) {
+            // A change that slipped in after the first reading is timed by the reading that finds
+            // it, which follows it as closely as the wake did.
+            if (round > 0 || !woke)
+                wakeUs = monotonicMicroseconds();
+            if (const int err = readAndPost(&posted, wakeUs, woke)) {
                 // Whatever else fails here leaves nothing to watch either.
                 lose(err);
                 lost = true;

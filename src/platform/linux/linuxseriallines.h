@@ -60,6 +60,7 @@ public:
     bool open(int commPort, SerialError* error) override;
     // Stops the watcher, delivers every edge it had seen, then releases the device and the lock.
     void close() override;
+    void deliverPending() override { queue_.deliver(); }
     bool isOpen() const override { return fd_ >= 0; }
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
@@ -79,7 +80,10 @@ private:
     void watch();
     // One reading of the lines: its edges are queued for the owner, and counted in `posted`.
     // Returns 0 or the errno of a failed read.
-    int readAndPost(std::size_t* posted);
+    // `wakeUs` is when the watcher woke for this reading; `woken` says whether a line change woke
+    // it (rather than the re-check or the polling sleep), which is what makes that moment an edge's
+    // own time.
+    int readAndPost(std::size_t* posted, std::int64_t wakeUs, bool woken);
     void stopWatcher();
     void releaseDevice();
     void deliverEdge(const LineEvent& event);

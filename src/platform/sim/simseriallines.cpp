@@ -21,18 +21,58 @@ SensorBox::Machine SensorBox::machineFor(int commPort)
                    }}};
 }
 
-double SensorBox::speedAt(std::int64_t ms) const
+double SensorBox::speedAtUs(double us) const
 {
-    const double t = static_cast<double>(ms);
+    const double t = us * 1e-3;
     return m_.meanSpeed + m_.swing * std::sin(2.0 * std::numbers::pi * t / m_.periodMs);
 }
 
-double SensorBox::revolutionsAt(std::int64_t ms) const
+double SensorBox::revolutionsAtUs(double us) const
 {
-    // The integral of speedAt over time, in revolutions (speed is per 60000 ms).
-    const double t = static_cast<double>(ms);
+    // The integral of the speed over time, in revolutions (speed is per 60000 ms).
+    const double t = us * 1e-3;
     const double w = 2.0 * std::numbers::pi / m_.periodMs;
     return (m_.meanSpeed * t + m_.swing * (1.0 - std::cos(w * t)) / w) / 60'000.0;
+}
+
+double SensorBox::positionAtUs(int line, double us) const
+{
+    const Sensor& sensor = m_.sensors[line];
+    return sensor.phase + revolutionsAtUs(us) * sensor.pulsesPerRevolution;
+}
+
+double SensorBox::changePosition(int line, std::int64_t change) const
+{
+    // Rises at whole positions bring the count since position 0 to an even number, falls (duty
+    // later) to an odd one.
+    const Sensor& sensor = m_.sensors[line];
+    const std::int64_t k = change + changesUpTo(sensor.phase, sensor.duty);
+    const std::int64_t whole = k >= 0 ? k / 2 : -((1 - k) / 2);
+    return static_cast<double>(whole) + (k - 2 * whole == 1 ? sensor.duty : 0.0);
+}
+
+double SensorBox::changeTimeUs(int line, std::int64_t change, double fromUs, double toUs) const
+{
+    // Newton's method on the position from the start of the bracket, kept inside it by bisection
+    // where it strays (a shaft turning slowly gives a flat position).
+    const double target = changePosition(line, change);
+    const double perUs = m_.sensors[line].pulsesPerRevolution / 60e6; // position per (min^-1 us)
+    double lo = fromUs, hi = toUs, t = fromUs;
+    for (int i = 0; i < 60 && hi - lo > 1e-3; ++i) {
+        const double f = positionAtUs(line, t) - target;
+        if (f < 0)
+            lo = t;
+        else
+            hi = t;
+        const double slope = speedAtUs(t) * perUs;
+        double next = slope > 0 ? t - f / slope : 0.5 * (lo + hi);
+        if (!(next > lo && next < hi))
+            next = 0.5 * (lo + hi);
+        if (std::abs(next - t) < 1e-4)
+            return next;
+        t = next;
+    }
+    return t;
 }
 
 double SensorBox::meanSpeedBetween(std::int64_t fromMs, std::int64_t toMs) const
@@ -111,6 +151,10 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
     lastReading_ = openedAt_;
     const LineSample now = box_->sampleAt(openedAt_);
     book_.start(now);
+    readCounts_ = *now.counts;
+    readAtMs_ = openedAt_;
+    lastStampUs_.fill(openedAt_ * 1000);
+    wakeRandom_.seed(static_cast<unsigned>(commPort));
     levels_ = LineLevels{now.levels[lineCTS], now.levels[lineDSR], now.levels[lineCD]};
     if (reader_ == Reader::Thread) {
         stop_ = false;
@@ -148,13 +192,57 @@ void SimulatedSerialLines::stopReader()
 void SimulatedSerialLines::read()
 {
     const std::int64_t stamp = clock_.milliseconds();
-    const std::vector<Edge> edges = book_.update(box_->sampleAt(stamp));
+    const LineSample sample = box_->sampleAt(stamp);
+    const std::vector<Edge> edges = book_.update(sample);
     lastReading_ = stamp;
     std::vector<LineEvent> events;
     events.reserve(edges.size());
     for (const Edge& edge : edges)
         events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
+    stampEdges(edges, sample, events);
     queue_.post(std::move(events));
+}
+
+void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const LineSample& sample,
+                                      std::vector<LineEvent>& events)
+{
+    // Within one reading period (a millisecond) the shaft's speed is as good as constant, so each
+    // line's position is taken as linear between the two readings: a change's time and the
+    // position at its wake follow without solving for each edge.
+    const double fromUs = static_cast<double>(readAtMs_) * 1e3;
+    const double toUs = static_cast<double>(sample.atMs) * 1e3;
+    std::array<double, lineCount> startPos{}, perUs{};
+    std::array<std::uint32_t, lineCount> seen{}, delta{};
+    for (int i = 0; i < lineCount; ++i) {
+        delta[i] = (*sample.counts)[i] - readCounts_[i];
+        if (delta[i] == 0)
+            continue;
+        startPos[i] = box_->positionAtUs(i, fromUs);
+        perUs[i] =
+            toUs > fromUs ? (box_->positionAtUs(i, toUs) - startPos[i]) / (toUs - fromUs) : 0.0;
+    }
+    std::exponential_distribution<double> tail(1.0 / wakeTailUs);
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        const int line = edges[e].line;
+        LineEvent& event = events[e];
+        const std::int64_t change = static_cast<std::int64_t>(readCounts_[line]) + (++seen[line]);
+        if (seen[line] > delta[line] || perUs[line] <= 0) {
+            // Not a counted change (never so here): the reading's time, not timed.
+            event.stampUs = std::max(sample.atMs * 1000, lastStampUs_[line]);
+            lastStampUs_[line] = event.stampUs;
+            continue;
+        }
+        const double position = box_->changePosition(line, change);
+        const double at = fromUs + (position - startPos[line]) / perUs[line];
+        const double delay = wakeMinUs + tail(wakeRandom_);
+        // Seen on its own only if its line made no further change before the wake.
+        event.timed = position + delay * perUs[line] < box_->changePosition(line, change + 1);
+        event.stampUs =
+            std::max(static_cast<std::int64_t>(std::llround(at + delay)), lastStampUs_[line]);
+        lastStampUs_[line] = event.stampUs;
+    }
+    readCounts_ = *sample.counts;
+    readAtMs_ = sample.atMs;
 }
 
 void SimulatedSerialLines::poll()

@@ -1,0 +1,318 @@
+#include "trendform.h"
+
+#include "common/controls.h"
+#include "common/twips.h"
+#include "plotlibrary.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+
+namespace diagnostika {
+namespace {
+
+const char* const unitText = "min^-1";
+
+QString settingOf(const FeedSettings& settings, const char* name)
+{
+    for (const FeedSetting& s : settings) {
+        if (QLatin1StringView(s.name) == QLatin1StringView(name))
+            return s.value;
+    }
+    return {};
+}
+
+int eventOfLine(const QString& name)
+{
+    if (name == QLatin1StringView("CTS"))
+        return comEvCTS;
+    if (name == QLatin1StringView("DSR"))
+        return comEvDSR;
+    if (name == QLatin1StringView("CD"))
+        return comEvCD;
+    return 0;
+}
+
+QString speedText(const std::optional<double>& v)
+{
+    return v ? QLocale().toString(*v, 'f', 1) : QStringLiteral("–");
+}
+
+void setTextIfChanged(QLabel* label, const QString& text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+
+} // namespace
+
+TrendForm::TrendForm(Feed& serial, const TickClock& clock, QObject* parent)
+    : MeasurementForm(QStringLiteral("trend"), QStringLiteral("Priebeh otáčok"), QSize(10800, 6600),
+                      parent),
+      serial_(serial), clock_(clock)
+{
+    setObjectName(QStringLiteral("TrendForm"));
+}
+
+TrendForm::~TrendForm()
+{
+    delete window();
+}
+
+void TrendForm::buildControls(QWidget* client)
+{
+    client->setObjectName(QStringLiteral("TrendForm"));
+    makeLabel(client, QStringLiteral("LabelN"), QStringLiteral("n ="), 120, 120, 500, 495);
+    value_ = makeLabel(client, QStringLiteral("otacky"), QStringLiteral("–"), 600, 60, 2400, 600);
+    QFont big = value_->font();
+    big.setPointSize(22);
+    big.setBold(true);
+    value_->setFont(big);
+    value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    makeLabel(client, QStringLiteral("LabelUnit"), QString::fromLatin1(unitText), 3120, 240, 900,
+              255);
+    makeLabel(client, QStringLiteral("LabelMin"), QStringLiteral("Min:"), 4200, 120, 500, 255);
+    minText_ =
+        makeLabel(client, QStringLiteral("minimum"), QStringLiteral("–"), 4700, 120, 1000, 255);
+    makeLabel(client, QStringLiteral("LabelMax"), QStringLiteral("Max:"), 4200, 420, 500, 255);
+    maxText_ =
+        makeLabel(client, QStringLiteral("maximum"), QStringLiteral("–"), 4700, 420, 1000, 255);
+    auto* reset = new QPushButton(QStringLiteral("&Vynulovať"), client);
+    reset->setObjectName(QStringLiteral("vynulovat"));
+    reset->setGeometry(twipRect(5800, 150, 1100, 375));
+    makeLabel(client, QStringLiteral("LabelSpan"), QStringLiteral("Zobraziť:"), 7050, 210, 750,
+              255);
+    span_ = makeList(client, QStringLiteral("rozsah"), 7800, 180, 1300, 315);
+    pause_ = new QPushButton(QStringLiteral("&Pozastaviť"), client);
+    pause_->setObjectName(QStringLiteral("pauza"));
+    pause_->setGeometry(twipRect(9250, 150, 1400, 375));
+    note_ = makeLabel(client, QStringLiteral("poznamka"), QString(), 120, 720, 10560, 255);
+
+    plot_ = new QCustomPlot(client);
+    plot_->setObjectName(QStringLiteral("graf"));
+    plot_->setGeometry(twipRect(120, 1020, 10560, 5460));
+    plot_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    plot_->axisRect()->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+    plot_->axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+    plot_->xAxis->setLabel(QStringLiteral("čas [s]"));
+    plot_->yAxis->setLabel(QStringLiteral("otáčky [min^-1]"));
+    plot_->legend->setVisible(true);
+    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignLeft | Qt::AlignTop);
+    perPulse_ = plot_->addGraph();
+    perPulse_->setName(QStringLiteral("z času medzi impulzmi"));
+    perPulse_->setPen(QPen(QColor(70, 130, 200), 1));
+    windowed_ = plot_->addGraph();
+    windowed_->setName(QStringLiteral("z času za 1 s"));
+    windowed_->setPen(QPen(QColor(200, 40, 40), 2));
+    counted_ = plot_->addGraph();
+    counted_->setName(QStringLiteral("počítaním (Meranie COM)"));
+    counted_->setLineStyle(QCPGraph::lsNone);
+    counted_->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(20, 140, 40), QColor(20, 140, 40), 7));
+    counted_->setPen(QPen(QColor(20, 140, 40)));
+    // Taking the mouse to the chart stops it following the newest data, so that what the user
+    // looks at stays put.
+    connect(plot_, &QCustomPlot::mousePress, this, [this] { setFollowing(false); });
+    connect(plot_, &QCustomPlot::mouseWheel, this, [this] { setFollowing(false); });
+
+    connect(reset, &QPushButton::clicked, this, &TrendForm::vynulovat_Click);
+    connect(pause_, &QPushButton::clicked, this, &TrendForm::pause_Click);
+    connect(span_, &QComboBox::currentIndexChanged, this, [this] { setFollowing(true); });
+
+    timer_ = makeTimer(client, QStringLiteral("Timer1"), redrawMs);
+    connect(timer_, &QTimer::timeout, this, &TrendForm::refresh);
+    timer_->start();
+
+    // The serial window's feed, for as long as this window is open.
+    connect(&serial_, &Feed::settingsChanged, client,
+            [this](const FeedSettings& s) { takeSettings(s); });
+    connect(&serial_, &Feed::edge, client, [this](const LineEvent& e) { takeEdge(e); });
+    connect(&serial_, &Feed::reading, client, [this](const FeedReading& r) { takeReading(r); });
+    connect(&serial_, &Feed::closed, client, [this] { takeSettings({}); });
+}
+
+void TrendForm::formLoad()
+{
+    for (const char* item : {"10 s", "1 min", "10 min", "všetko"})
+        span_->addItem(QString::fromUtf8(item));
+    span_->setCurrentIndex(0);
+    originUs_ = nowUs();
+    lastDrawUs_ = originUs_;
+    speed_.reset();
+    pulses_ = untimed_ = 0;
+    current_.reset();
+    min_.reset();
+    max_.reset();
+    following_ = true;
+    takeSettings(serial_.isOpen() ? serial_.settings() : FeedSettings{});
+}
+
+void TrendForm::releaseControls()
+{
+    plot_ = nullptr;
+    perPulse_ = windowed_ = counted_ = nullptr;
+    value_ = minText_ = maxText_ = note_ = nullptr;
+    span_ = nullptr;
+    pause_ = nullptr;
+    timer_ = nullptr;
+}
+
+double TrendForm::secondsOf(std::int64_t us) const
+{
+    return static_cast<double>(us - originUs_) * 1e-6;
+}
+
+void TrendForm::takeSettings(const FeedSettings& settings)
+{
+    const int event = eventOfLine(settingOf(settings, "vstup"));
+    const double p = QLocale().toDouble(settingOf(settings, "snimace"));
+    const QString port = settingOf(settings, "port");
+    const QString interval = settingOf(settings, "interval");
+    intervalSeconds_ = interval == QLatin1StringView("10s")    ? 10
+                       : interval == QLatin1StringView("1min") ? 60
+                                                               : 1;
+    captureMode_ = settingOf(settings, "captureMode");
+    // Another input, pulses-per-revolution or port starts the precise speed again: pulses of
+    // different meaning must not share a period.
+    if (event != speedEvent_ || p != speed_.pulsesPerRevolution() || port.isEmpty() != !portOpen_) {
+        speed_ = speed::PreciseSpeed(p > 0 ? p : 1);
+        pulses_ = untimed_ = 0;
+    }
+    speedEvent_ = p > 0 ? event : 0;
+    portOpen_ = !port.isEmpty();
+    updateNote();
+}
+
+void TrendForm::takeEdge(const LineEvent& event)
+{
+    // A pulse ends at the change to inactive, as the serial window counts it.
+    if (event.commEvent != speedEvent_ || event.level || !perPulse_)
+        return;
+    ++pulses_;
+    if (!event.timed)
+        ++untimed_;
+    if (const std::optional<double> v = speed_.addPulse(event.stampUs, event.timed)) {
+        perPulse_->addData(secondsOf(event.stampUs), *v);
+        dirty_ = true;
+    }
+}
+
+void TrendForm::takeReading(const FeedReading& reading)
+{
+    if (QLatin1StringView(reading.event) != QLatin1StringView("Timer1") || !counted_ ||
+        speedEvent_ == 0)
+        return;
+    for (const FeedValue& v : reading.values) {
+        if (QLatin1StringView(v.name) == QLatin1StringView("otacky") && v.value) {
+            // The count covers the interval that ends now; its mean belongs to its middle.
+            counted_->addData(secondsOf(nowUs()) - intervalSeconds_ / 2, *v.value);
+            dirty_ = true;
+        }
+    }
+}
+
+void TrendForm::updateNote()
+{
+    if (!note_)
+        return;
+    QString text;
+    if (!portOpen_ || speedEvent_ == 0) {
+        text = QStringLiteral("Otvorte okno „Meranie COM“, vyberte port, vstup a počet snímačov.");
+    } else if (captureMode_ == QLatin1StringView("levels") ||
+               captureMode_ == QLatin1StringView("polled")) {
+        text = QStringLiteral("Tento port nezaznamená čas jednotlivých impulzov: presná rýchlosť "
+                              "je len taká presná, ako často sa port číta.");
+    } else if (pulses_ >= 10 && untimed_ * 10 > pulses_) {
+        text = QStringLiteral("Impulzy prichádzajú rýchlejšie, ako ich port stihne časovať "
+                              "jednotlivo: rýchlosť za impulz chýba, za 1 s zostáva presná.");
+    }
+    setTextIfChanged(note_, text);
+}
+
+void TrendForm::refresh()
+{
+    if (!plot_)
+        return;
+    const std::int64_t now = nowUs();
+    const double t = secondsOf(now);
+    current_ = speedEvent_ ? speed_.current(now) : std::nullopt;
+    if (current_) {
+        min_ = std::min(min_.value_or(*current_), *current_);
+        max_ = std::max(max_.value_or(*current_), *current_);
+        // The window's mean belongs to the middle of the span it was measured over; a stopping
+        // shaft's bound belongs to now.
+        const std::optional<std::int64_t> middle = speed_.windowMiddleUs(now);
+        const double at = middle && *current_ == speed_.windowed(now) ? secondsOf(*middle) : t;
+        if (windowed_->dataCount() == 0 || at > (windowed_->data()->constEnd() - 1)->key)
+            windowed_->addData(at, *current_);
+        dirty_ = true;
+    }
+    // For a recording: what the window shows, at its own pace.
+    if (feed()->readingHeard()) {
+        feed()->publishReading(
+            {"refresh",
+             {FeedValue{"otacky", unitText, current_, {}}, FeedValue{"minimum", unitText, min_, {}},
+              FeedValue{"maximum", unitText, max_, {}}}});
+    }
+    setTextIfChanged(value_, speedText(current_));
+    setTextIfChanged(minText_, speedText(min_));
+    setTextIfChanged(maxText_, speedText(max_));
+    updateNote();
+
+    if (!following_ || !dirty_)
+        return;
+    const double span = spans[std::max(0, span_->currentIndex())];
+    // A long span moves by a pixel only every few seconds: drawing it more often shows nothing new.
+    const double width = std::max(100, plot_->axisRect()->width());
+    const double shown = span > 0 ? span : std::max(t, 10.0);
+    const auto due =
+        static_cast<std::int64_t>(std::max<double>(redrawMs * 1e3, shown / width * 1e6));
+    if (now - lastDrawUs_ < due)
+        return;
+    lastDrawUs_ = now;
+    dirty_ = false;
+    plot_->xAxis->setRange(span > 0 ? t - span : 0, std::max(t, span > 0 ? t : 10.0));
+    std::optional<QCPRange> y;
+    for (QCPGraph* g : {perPulse_, windowed_, counted_}) {
+        bool found = false;
+        const QCPRange r = g->getValueRange(found, QCP::sdBoth, plot_->xAxis->range());
+        if (found)
+            y = y ? QCPRange(std::min(y->lower, r.lower), std::max(y->upper, r.upper)) : r;
+    }
+    if (y) {
+        const double margin = std::max(1.0, 0.05 * y->size());
+        plot_->yAxis->setRange(std::max(0.0, y->lower - margin), y->upper + margin);
+    }
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TrendForm::vynulovat_Click()
+{
+    min_.reset();
+    max_.reset();
+    if (minText_) {
+        setTextIfChanged(minText_, speedText(min_));
+        setTextIfChanged(maxText_, speedText(max_));
+    }
+}
+
+void TrendForm::pause_Click()
+{
+    setFollowing(!following_);
+}
+
+void TrendForm::setFollowing(bool following)
+{
+    following_ = following;
+    if (pause_)
+        pause_->setText(following ? QStringLiteral("&Pozastaviť") : QStringLiteral("P&okračovať"));
+    if (following) {
+        dirty_ = true;
+        lastDrawUs_ = 0;
+    }
+}
+
+} // namespace diagnostika
