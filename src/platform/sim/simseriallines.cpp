@@ -200,6 +200,10 @@ void SimulatedSerialLines::read()
     for (const Edge& edge : edges)
         events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
     stampEdges(edges, sample, events);
+    // The bookkeeping can only interleave the lines of one reading; the box knows when each edge
+    // happened, so they are handed on in that order (each line's own order is kept).
+    std::stable_sort(events.begin(), events.end(),
+                     [](const LineEvent& a, const LineEvent& b) { return a.stampUs < b.stampUs; });
     queue_.post(std::move(events));
 }
 
