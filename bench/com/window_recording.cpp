@@ -9,9 +9,9 @@
 
 #include "benchsupport.h"
 #include "com/form2.h"
-#include "platform/sim/simseriallines.h"
 #include "platform/tickclock.h"
 #include "record/recorder.h"
+#include "windowload.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,14 +19,12 @@
 #include <QFile>
 #include <QMdiArea>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
-#include <thread>
+#include <iterator>
 
 using namespace diagnostika;
 using bench::cpuSeconds;
-using bench::pick;
 
 namespace {
 
@@ -49,91 +47,54 @@ void readEdgeFile(const QString& path, Result& r)
     if (!file.open(QIODevice::ReadOnly))
         return;
     file.readLine(); // the header
-    std::int64_t previous = INT64_MIN;
+    // Each line's edges in order: their times never go back and their levels alternate. Edges of
+    // different lines are stamped each at its own time, so two lines may interleave by a few
+    // microseconds either way.
+    std::int64_t previous[lineCount] = {INT64_MIN, INT64_MIN, INT64_MIN};
+    QByteArray previousLevel[lineCount];
     while (!file.atEnd()) {
         const QList<QByteArray> fields = file.readLine().trimmed().split(',');
         if (fields.size() != 5)
             continue;
         ++r.rows;
-        const std::int64_t us = fields[0].toLongLong();
-        r.ordered = r.ordered && us >= previous;
-        previous = us;
-        if (fields[3] != "0")
-            continue;
         const int line = fields[2] == "CTS" ? lineCTS : fields[2] == "DSR" ? lineDSR : lineCD;
-        ++r.inFile[line];
+        const std::int64_t us = fields[0].toLongLong();
+        r.ordered = r.ordered && us >= previous[line] && fields[3] != previousLevel[line];
+        previous[line] = us;
+        previousLevel[line] = fields[3];
+        if (fields[3] == "0")
+            ++r.inFile[line];
     }
 }
 
 Result run(QMdiArea& area, int seconds, const QString& folder)
 {
     const MonotonicClock clock;
-    SimulatedSerialLinesProvider serial(clock);
-    Form2 form(serial, clock);
     record::Recorder recorder(clock, QStringLiteral("bench"));
-    recorder.addFeed(form.feed());
-    if (!folder.isEmpty()) {
-        QString error;
-        if (!recorder.start(folder, &error))
-            std::fprintf(stderr, "cannot record: %s\n", qPrintable(error));
-    }
-    form.show(&area);
-    QWidget* client = form.client();
-
-    const double pulsesPerRevolution = edgesPerSecond / 3.0 / 2.0 / (1000.0 / 60.0);
-    SensorBox::Machine machine{1000.0, 0.0, 60'000.0, {}};
-    for (int line = 0; line < lineCount; ++line)
-        machine.sensors[line] = {pulsesPerRevolution, 0.5, 0.1 * line};
-    auto* lines = qobject_cast<SimulatedSerialLines*>(form.MSComm1());
-    lines->setMachine(machine);
-
     Result r;
-    auto* timer1 = client->findChild<QTimer*>(QStringLiteral("Timer1"));
-    QObject::disconnect(timer1, &QTimer::timeout, &form, &Form2::Timer1_Timer);
-    QObject::connect(timer1, &QTimer::timeout, &form, [&] {
-        r.counted[lineCTS] += form.impulzycts;
-        form.Timer1_Timer();
-    });
-    for (const auto& [list, item] : {std::pair{"vstup", "CTS"},
-                                     {"snimace", "4"},
-                                     {"interval", "1s"},
-                                     {"vstupposuvu", "DSR"},
-                                     {"vstupuhla", "CD"},
-                                     {"vstupintervalu", "CTS"},
-                                     {"vstupfrekv", "CTS"}})
-        pick(client, list, item);
-
-    QTimer stall;
-    stall.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&stall, &QTimer::timeout, [&] {
-        r.maxBacklogMB = std::max(r.maxBacklogMB, static_cast<double>(recorder.backlog()) / 1e6);
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    });
-
-    const double cpuBefore = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    pick(client, "port", "COM1");
-    stall.start(1000);
-    QTimer::singleShot(seconds * 1000, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
-    stall.stop();
-    lines->close(); // hands the last edges to the window
-    const double wallSeconds = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
-    r.cpuPercent = 100.0 * (cpuSeconds() - cpuBefore) / wallSeconds;
-
-    r.counted[lineCTS] += form.impulzycts;
-    r.counted[lineDSR] = form.impulzyposuvu;
-    r.counted[lineCD] = form.impulzyuhla;
-    const SensorBox box(machine);
-    for (int line = 0; line < lineCount; ++line)
-        r.made[line] = box.pulsesBetween(lines->openedAtMs(), lines->lastReadingMs(), line);
-    QElapsedTimer stopping;
-    stopping.start();
-    const QStringList files = recorder.files();
-    recorder.stop();
-    r.stopSeconds = static_cast<double>(stopping.nsecsElapsed()) * 1e-9;
-    form.close();
+    QStringList files;
+    const bench::WindowLoad load = bench::runSerialWindow(
+        area, edgesPerSecond, seconds,
+        [&](Form2& form) {
+            recorder.addFeed(form.feed());
+            QString error;
+            if (!folder.isEmpty() && !recorder.start(folder, &error))
+                std::fprintf(stderr, "cannot record: %s\n", qPrintable(error));
+        },
+        [&] {
+            r.maxBacklogMB =
+                std::max(r.maxBacklogMB, static_cast<double>(recorder.backlog()) / 1e6);
+        },
+        [&] {
+            QElapsedTimer stopping;
+            stopping.start();
+            files = recorder.files();
+            recorder.stop();
+            r.stopSeconds = static_cast<double>(stopping.nsecsElapsed()) * 1e-9;
+        });
+    std::copy(std::begin(load.made), std::end(load.made), std::begin(r.made));
+    std::copy(std::begin(load.counted), std::end(load.counted), std::begin(r.counted));
+    r.cpuPercent = load.cpuPercent;
     for (const QString& f : files) {
         if (f.endsWith(QStringLiteral("_hrany.csv")))
             readEdgeFile(f, r);
