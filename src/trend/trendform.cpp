@@ -36,9 +36,14 @@ int eventOfLine(const QString& name)
     return 0;
 }
 
+// One decimal in the user's locale, never grouped, as every number the program writes.
 QString speedText(const std::optional<double>& v)
 {
-    return v ? QLocale().toString(*v, 'f', 1) : QStringLiteral("–");
+    if (!v)
+        return QStringLiteral("–");
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(*v, 'f', 1);
 }
 
 void setTextIfChanged(QLabel* label, const QString& text)

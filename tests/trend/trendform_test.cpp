@@ -105,6 +105,9 @@ TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
     EXPECT_GT(trend.chart()->graph(2)->dataCount(), 35) << "the serial window's counted speeds";
     EXPECT_NEAR(*trend.maximum(), 1900, 20);
     EXPECT_NEAR(*trend.minimum(), 100, 20);
+    // Written as every number of the program: the locale's separator, thousands never grouped.
+    EXPECT_EQ(control<QLabel>(trend.client(), "maximum")->text(),
+              QLocale().toString(*trend.maximum(), 'f', 1).remove(QLocale().groupSeparator()));
     EXPECT_TRUE(control<QLabel>(trend.client(), "poznamka")->text().isEmpty());
 
     const QString path = QDir(QStringLiteral(DIAGNOSTIKA_TEST_OUTPUT_DIR))
