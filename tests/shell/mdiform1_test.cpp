@@ -318,6 +318,8 @@ TEST(MDIForm1TitleTest, SaysWhenTheSensorsAreSimulated)
 {
     Backends backends;
     backends.simulated = true;
+    // The recorder keeps the clock from the start.
+    backends.clock = std::make_unique<test::FakeClock>();
     backends.joystick = std::make_unique<test::FakeJoystick>();
     MDIForm1 main(backends);
     EXPECT_TRUE(main.windowTitle().startsWith(QStringLiteral("Diagnostika točivých strojov")));
