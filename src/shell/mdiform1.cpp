@@ -10,6 +10,7 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "record/recorder.h"
+#include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
 
 #include <QCloseEvent>
@@ -20,7 +21,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
-#include <QMenuBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
@@ -62,9 +62,10 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdiArea_);
 
-    // The entries are commands, not drop-down menus; a desktop's global menu bar may show only
-    // drop-downs and would hide them all.
-    menuBar()->setNativeMenuBar(false);
+    // The entries need more than the window's width: the bar wraps onto a further row, as on the
+    // classic desktop, instead of hiding entries behind an extension button.
+    menuBar_ = new WrappingMenuBar(this);
+    setMenuWidget(menuBar_);
     addMenuEntry(QStringLiteral("mnuExitItem"), QStringLiteral("U&končiť program"),
                  &MDIForm1::mnuExitItem_Click);
     addMenuEntry(QStringLiteral("mnuSerialItem"), QStringLiteral("&Meranie COM"),
@@ -75,8 +76,8 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuZvlastItem_Click);
     addMenuEntry(QStringLiteral("mnuTrendItem"), QStringLiteral("&Priebeh otáčok"),
                  &MDIForm1::mnuTrendItem_Click);
-    // Recording is a drop-down of its own, so it stays visible in a global menu bar too.
-    recordMenu_ = menuBar()->addMenu(QStringLiteral("&Záznam"));
+    // Recording is a drop-down of its own: three commands under one entry.
+    recordMenu_ = menuBar_->addMenu(QStringLiteral("&Záznam"));
     recordMenu_->setObjectName(QStringLiteral("mnuRecord"));
     recordMenu_->menuAction()->setObjectName(QStringLiteral("mnuRecordItem"));
     const std::tuple<const char*, const char*, void (MDIForm1::*)()> recordEntries[] = {
@@ -95,13 +96,14 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     recordingChanged();
 
     const QSize client = twipSize(7050, 5430);
-    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+    // The client area keeps its size; the window grows by the rows the menu bar needs at its width.
+    resize(client.width(), client.height() + menuBar_->heightForWidth(client.width()));
 }
 
 QAction* MDIForm1::addMenuEntry(const QString& name, const QString& caption,
                                 void (MDIForm1::*slot)())
 {
-    QAction* action = menuBar()->addAction(caption);
+    QAction* action = menuBar_->addEntry(caption);
     action->setObjectName(name);
     connect(action, &QAction::triggered, this, slot);
     return action;

@@ -19,6 +19,7 @@ class Form2;
 class Form1;
 class Form3;
 class TrendForm;
+class WrappingMenuBar;
 
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
@@ -26,6 +27,9 @@ public:
     explicit MDIForm1(Backends& backends, QWidget* parent = nullptr);
 
     QMdiArea* mdiArea() const { return mdiArea_; }
+    // The menu bar, on as many rows as the width needs. (QMainWindow::menuBar() would make a new,
+    // empty bar in its place.)
+    WrappingMenuBar* wrappingMenuBar() const { return menuBar_; }
 
     // The measurement windows' objects, created at first use and kept for the whole run.
     // The serial window needs the serial-lines service: only while Backends has one.
@@ -68,6 +72,7 @@ private:
     QString title_;
     record::Recorder* recorder_ = nullptr;
     QMenu* recordMenu_ = nullptr;
+    WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;
     Form2* form2_ = nullptr;
     Form1* form1_ = nullptr;

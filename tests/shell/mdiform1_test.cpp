@@ -6,6 +6,7 @@
 #include "platform/backends.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
+#include "shell/wrappingmenubar.h"
 #include "support/fakeclock.h"
 #include "support/fakejoystick.h"
 #include "support/fakeportio.h"
@@ -25,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QTranslator>
 #include <gtest/gtest.h>
 
@@ -55,7 +57,7 @@ protected:
 
     QAction* entry(const char* name) const
     {
-        return main->menuBar()->findChild<QAction*>(QString::fromLatin1(name));
+        return main->wrappingMenuBar()->findChild<QAction*>(QString::fromLatin1(name));
     }
 
     Backends backends;
@@ -70,7 +72,7 @@ TEST_F(MDIForm1Test, MenuBarHasItsEntriesInOrder)
 {
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
     EXPECT_EQ(main->mdiArea()->size(), QSize(470, 362));
-    const QList<QAction*> actions = main->menuBar()->actions();
+    const QList<QAction*> actions = main->wrappingMenuBar()->entries();
     const std::pair<const char*, const char*> expected[] = {
         {"mnuExitItem", "U&končiť program"}, {"mnuSerialItem", "&Meranie COM"},
         {"mnuLPTItem", "M&eranie LPT"},      {"mnuZvlastItem", "Meranie &GAME"},
@@ -93,6 +95,52 @@ TEST_F(MDIForm1Test, MenuBarHasItsEntriesInOrder)
         const QKeySequence mnemonic = QKeySequence::mnemonic(actions[i]->text());
         EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromUtf8(keys[i])));
     }
+}
+
+// The entries are wider than the window: the bar wraps onto further rows, every entry stays in
+// sight (none behind an extension button) at the described size and after a resize either way,
+// and the client area keeps its described size at the start.
+TEST_F(MDIForm1Test, EveryMenuEntryStaysVisibleOnAsManyRowsAsTheWidthNeeds)
+{
+    WrappingMenuBar* bar = main->wrappingMenuBar();
+    EXPECT_EQ(main->mdiArea()->size(), QSize(470, 362));
+    for (const int width : {470, 250, 1200}) {
+        SCOPED_TRACE(width);
+        main->resize(width, main->height());
+        QCoreApplication::processEvents(); // the posted re-layout
+        EXPECT_EQ(bar->geometry(), QRect(0, 0, width, bar->heightForWidth(width)));
+        EXPECT_EQ(main->mdiArea()->y(), bar->height());
+        for (const QToolButton* extension : bar->findChildren<QToolButton*>())
+            EXPECT_FALSE(extension->isVisible()) << extension->objectName().toStdString();
+        QList<QAction*> shown;
+        for (QMenuBar* row : bar->rows()) {
+            EXPECT_TRUE(row->isVisible());
+            EXPECT_TRUE(bar->rect().contains(row->geometry()));
+            for (QAction* action : row->actions()) {
+                EXPECT_TRUE(row->rect().contains(row->actionGeometry(action)))
+                    << action->text().toStdString();
+                shown << action;
+            }
+        }
+        EXPECT_EQ(shown, bar->entries());
+        // One row only where the window is wide enough for every entry.
+        EXPECT_EQ(bar->rows().size() == 1, width == 1200);
+    }
+}
+
+// Alt with an entry's access key chooses it, on the first row and on a row below it.
+TEST_F(MDIForm1Test, AccessKeysWorkOnEveryRow)
+{
+    QApplication::setActiveWindow(main.get());
+    const QList<QMenuBar*> rows = main->wrappingMenuBar()->rows();
+    ASSERT_GE(rows.size(), 2);
+    ASSERT_TRUE(rows.front()->actions().contains(entry("mnuZvlastItem")));
+    ASSERT_TRUE(rows.back()->actions().contains(entry("mnuAboutItem")));
+    QTest::keyClick(main.get(), Qt::Key_G, Qt::AltModifier);
+    EXPECT_EQ(main->mdiArea()->subWindowList().size(), 1);
+    QTest::keyClick(main.get(), Qt::Key_O, Qt::AltModifier);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, QStringLiteral("Informácia."));
 }
 
 // Recording from the menu's side: the caption says it records and where, the windows offer their
@@ -270,6 +318,8 @@ TEST(MDIForm1TitleTest, SaysWhenTheSensorsAreSimulated)
 {
     Backends backends;
     backends.simulated = true;
+    // The recorder keeps the clock from the start.
+    backends.clock = std::make_unique<test::FakeClock>();
     backends.joystick = std::make_unique<test::FakeJoystick>();
     MDIForm1 main(backends);
     EXPECT_TRUE(main.windowTitle().startsWith(QStringLiteral("Diagnostika točivých strojov")));
