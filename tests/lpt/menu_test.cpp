@@ -1,6 +1,7 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "shell/mdiform1.h"
+#include "support/fakeclock.h"
 #include "support/fakeportio.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@ namespace {
 TEST(MenuLpt, OpensOneParallelPortWindowOnItsPort)
 {
     Backends backends;
+    backends.clock = std::make_unique<test::FakeClock>(); // the recorder keeps it from the start
     auto owned = std::make_unique<test::FakePortIo>();
     test::FakePortIo& io = *owned;
     backends.portIo = std::move(owned);
