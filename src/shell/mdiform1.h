@@ -24,8 +24,7 @@ class WrappingMenuBar;
 class MDIForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    // `backends` outlives the window and has its clock set (the recorder keeps it from the start);
-    // the other services may be missing, and then their menu entries do nothing.
+    // `backends` outlives the window and has its clock set: the recorder keeps it from the start.
     explicit MDIForm1(Backends& backends, QWidget* parent = nullptr);
 
     QMdiArea* mdiArea() const { return mdiArea_; }
