@@ -337,6 +337,12 @@ void Form2::buildControls(QWidget* client)
     for (QComboBox* list :
          {snimace_, interval_, vstup_, vstupposuvu_, vstupuhla_, vstupintervalu_, vstupfrekv_})
         connect(list, &QComboBox::currentTextChanged, this, &Form2::settingsToFeed);
+    for (const auto& [list, input] : {std::pair{vstupposuvu_, &pulseInputs_.displacement},
+                                      {vstupuhla_, &pulseInputs_.angle},
+                                      {vstupintervalu_, &pulseInputs_.duration},
+                                      {vstupfrekv_, &pulseInputs_.frequency}})
+        connect(list, &QComboBox::currentTextChanged, this,
+                [input](const QString& text) { *input = com::lineOfText(text); });
     for (QLineEdit* entry : {priemerobj_, znacka_, znackau_})
         connect(entry, &QLineEdit::textChanged, this, &Form2::settingsToFeed);
 
@@ -395,6 +401,7 @@ void Form2::releaseControls()
     vstupintervalu_ = vstupfrekv_ = port_ = nullptr;
     graf_ = posuvadlo_ = posuvnik_ = ctsx_ = cdx_ = dsrx_ = nullptr;
     timer1_ = timer2_ = timer3_ = pulseReadoutsTimer_ = nullptr;
+    pulseInputs_ = {};
     pulseReadouts_ = {};
 }
 
@@ -488,9 +495,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
     koniecimpulzu[index] = event.stampMs;
     indicator->setBackColour(com::indicatorInactive);
 
-    const QString name = com::lineName(*line);
-
-    if (vstupposuvu_->currentText() == name) {
+    if (pulseInputs_.displacement == *line) {
         ++impulzyposuvu;
         // A mark that does not read as a number, or gives a displacement the readout cannot show
         // ("1e308" overflows), leaves the readout as it was; the pulse counts.
@@ -502,7 +507,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         }
     }
 
-    if (vstupuhla_->currentText() == name) {
+    if (pulseInputs_.angle == *line) {
         ++impulzyuhla;
         // The knob's count follows the knob: a pulse that cannot move it (the mark does not read
         // as a number, or gives an angle the readout cannot show) does not advance it either, or
@@ -520,7 +525,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         }
     }
 
-    if (vstupintervalu_->currentText() == name) {
+    if (pulseInputs_.duration == *line) {
         if (const std::optional<std::int64_t> d =
                 com::pulseDuration(zaciatokimpulzu[index], event.stampMs)) {
             pulseReadouts_.durationMs = *d;
@@ -530,7 +535,7 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
         }
     }
 
-    if (vstupfrekv_->currentText() == name)
+    if (pulseInputs_.frequency == *line)
         impulzyfrekv = impulzyfrekv.value_or(0) + 1;
 }
 

@@ -11,6 +11,7 @@
 // evaluation), Timer2 and Timer3, and the settings: the port, its device and capture mode while
 // open, and every list and entry.
 
+#include "com/serialformulas.h"
 #include "common/measurementform.h"
 #include "platform/seriallines.h"
 #include "platform/tickclock.h"
@@ -146,6 +147,11 @@ private:
     PictureBox* cdx_ = nullptr;
     PictureBox* dsrx_ = nullptr;
     QComboBox* port_ = nullptr;
+    // The line each per-pulse measurement follows, as its list shows it, kept as the lists change:
+    // asking four lists for their texts on every pulse cost more than the pulse's own work.
+    struct PulseInputs {
+        std::optional<com::Line> displacement, angle, duration, frequency;
+    } pulseInputs_;
     // What the pulses changed since the readouts were last shown.
     struct PulseReadouts {
         std::optional<double> metres;           // posuvx_
