@@ -91,6 +91,8 @@ Result run(QMdiArea& area, int seconds, const QString& folder)
     auto* timer1 = client->findChild<QTimer*>(QStringLiteral("Timer1"));
     QObject::disconnect(timer1, &QTimer::timeout, &form, &Form2::Timer1_Timer);
     QObject::connect(timer1, &QTimer::timeout, &form, [&] {
+        // The tick takes the edges seen before it first, as the handler does.
+        form.MSComm1()->deliverPending();
         r.counted[lineCTS] += form.impulzycts;
         form.Timer1_Timer();
     });

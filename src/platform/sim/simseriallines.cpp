@@ -154,6 +154,8 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
     readCounts_ = *now.counts;
     readAtMs_ = openedAt_;
     lastStampUs_.fill(openedAt_ * 1000);
+    latestStampUs_ = openedAt_ * 1000;
+    latestStampMs_ = openedAt_;
     wakeRandom_.seed(static_cast<unsigned>(commPort));
     levels_ = LineLevels{now.levels[lineCTS], now.levels[lineDSR], now.levels[lineCD]};
     if (reader_ == Reader::Thread) {
@@ -210,9 +212,17 @@ void SimulatedSerialLines::read()
     for (const Edge& edge : edges)
         events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
     stampEdges(edges, sample, events);
-    // The book lists a reading's edges line by line; they are handed over as they happened.
+    // The book lists a reading's edges line by line; they are handed over as they happened. One
+    // watcher sees them one after another: no stamp is earlier than the one before it, whatever
+    // the line.
     std::stable_sort(events.begin(), events.end(),
                      [](const LineEvent& a, const LineEvent& b) { return a.stampUs < b.stampUs; });
+    for (LineEvent& event : events) {
+        event.stampUs = std::max(event.stampUs, latestStampUs_);
+        event.stampMs = std::max(event.stampMs, latestStampMs_);
+        latestStampUs_ = event.stampUs;
+        latestStampMs_ = event.stampMs;
+    }
     queue_.post(std::move(events));
 }
 

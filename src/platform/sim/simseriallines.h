@@ -15,8 +15,8 @@
 // out when each change truly happened (the box knows its shaft exactly) and stamps it that long
 // after, with a wake-up delay drawn per edge (20 us plus an exponential tail of mean 12 us: median
 // about 28 us, 99th percentile about 75 us). A change followed on its line by another before its
-// wake would have been seen together with that one, so it is marked not timed. Stamps never go back
-// on a line.
+// wake would have been seen together with that one, so it is marked not timed. Stamps never go
+// back, on a line or across lines: one watcher sees the changes one after another.
 //
 // The reader thread itself wakes only every `readEveryMs`, as the window takes edges no more often:
 // waking a thread a thousand times a second costs more than the edges. Since the box knows when
@@ -160,6 +160,7 @@ private:
     std::array<std::uint32_t, lineCount> readCounts_{};
     std::int64_t readAtMs_ = 0;
     std::array<std::int64_t, lineCount> lastStampUs_{};
+    std::int64_t latestStampUs_ = 0, latestStampMs_ = 0; // of any line
     std::minstd_rand wakeRandom_;
 };
 
