@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace diagnostika {
 namespace {
@@ -30,8 +31,6 @@ constexpr ColourValue referenceLine = colourValue(192, 192, 0);
 constexpr ColourValue indicatorGrey = colourValue(64, 64, 64);
 constexpr ColourValue invalidEntry = colourValue(255, 0, 0);
 constexpr ColourValue dsrTrace = 302;
-
-const char* const invalidProperty = "invalid";
 
 QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QString& text, int left, int top,
                        int width, int height)
@@ -71,36 +70,59 @@ void fillList(QComboBox* list, std::initializer_list<const char*> items)
     list->setCurrentIndex(-1);
 }
 
-// An entry that does not read as a usable number turns red until it reads as one again. Returns
-// whether the entry is valid.
-bool markEntry(QLineEdit* entry, bool invalid)
-{
-    if (entry->property(invalidProperty).toBool() == invalid)
-        return !invalid;
-    entry->setProperty(invalidProperty, invalid);
-    if (invalid) {
-        setBackColour(entry, invalidEntry);
-    } else {
-        entry->setPalette(QPalette());
-        entry->setAutoFillBackground(false);
+} // namespace
+
+// A mark entry and the number it reads as. Pulses read it tens of thousands of times a second, so
+// its text is parsed again only when it changes (or the locale does). An entry that does not read
+// as a usable number turns red until it reads as one again.
+class NumberEntry : public QObject {
+public:
+    explicit NumberEntry(QLineEdit* entry) : QObject(entry), entry_(entry)
+    {
+        connect(entry, &QLineEdit::textChanged, this, [this] {
+            parsed_ = false;
+            if (invalid_)
+                read();
+        });
     }
-    return !invalid;
-}
 
-std::optional<double> readEntry(QLineEdit* entry)
-{
-    const std::optional<double> value = readNumber(entry->text(), QLocale());
-    markEntry(entry, !value);
-    return value;
-}
+    // The entry's number, marking the entry invalid when there is none.
+    std::optional<double> read()
+    {
+        const QLocale locale;
+        if (!parsed_ || locale != locale_) {
+            value_ = readNumber(entry_->text(), locale);
+            locale_ = locale;
+            parsed_ = true;
+        }
+        mark(!value_);
+        return value_;
+    }
 
-void watchEntry(QLineEdit* entry)
-{
-    QObject::connect(entry, &QLineEdit::textChanged, entry, [entry] {
-        if (entry->property(invalidProperty).toBool())
-            readEntry(entry);
-    });
-}
+    // Marks the entry valid or invalid; returns whether it is valid.
+    bool mark(bool invalid)
+    {
+        if (invalid_ == invalid)
+            return !invalid;
+        invalid_ = invalid;
+        if (invalid) {
+            setBackColour(entry_, invalidEntry);
+        } else {
+            entry_->setPalette(QPalette());
+            entry_->setAutoFillBackground(false);
+        }
+        return !invalid;
+    }
+
+private:
+    QLineEdit* entry_;
+    bool parsed_ = false;
+    QLocale locale_;
+    std::optional<double> value_;
+    bool invalid_ = false;
+};
+
+namespace {
 
 QString portName(int commPort)
 {
@@ -295,8 +317,8 @@ void Form2::buildControls(QWidget* client)
         previous = widget;
     }
 
-    watchEntry(znacka_);
-    watchEntry(znackau_);
+    znackaNumber_ = new NumberEntry(znacka_);
+    znackauNumber_ = new NumberEntry(znackau_);
     connect(port_, &QComboBox::activated, this, &Form2::port_Click);
     connect(nulovanieposuvu, &QPushButton::clicked, this, &Form2::nulovanieposuvu_Click);
     connect(nulovanieuhla, &QPushButton::clicked, this, &Form2::nulovanieuhla_Click);
@@ -315,9 +337,19 @@ void Form2::buildControls(QWidget* client)
     for (QComboBox* list :
          {snimace_, interval_, vstup_, vstupposuvu_, vstupuhla_, vstupintervalu_, vstupfrekv_})
         connect(list, &QComboBox::currentTextChanged, this, &Form2::settingsToFeed);
+    for (const auto& [list, input] : {std::pair{vstupposuvu_, &pulseInputs_.displacement},
+                                      {vstupuhla_, &pulseInputs_.angle},
+                                      {vstupintervalu_, &pulseInputs_.duration},
+                                      {vstupfrekv_, &pulseInputs_.frequency}})
+        connect(list, &QComboBox::currentTextChanged, this,
+                [input](const QString& text) { *input = com::lineOfText(text); });
     for (QLineEdit* entry : {priemerobj_, znacka_, znackau_})
         connect(entry, &QLineEdit::textChanged, this, &Form2::settingsToFeed);
 
+    pulseReadoutsTimer_ = new QTimer(client);
+    pulseReadoutsTimer_->setSingleShot(true);
+    pulseReadoutsTimer_->setInterval(RepaintLimiter::defaultIntervalMs);
+    connect(pulseReadoutsTimer_, &QTimer::timeout, this, &Form2::showPulseReadouts);
     timer1_ = makeTimer(client, QStringLiteral("Timer1"), timer1Initial);
     timer2_ = makeTimer(client, QStringLiteral("Timer2"), timer2Period);
     timer3_ = makeTimer(client, QStringLiteral("Timer3"), timer3Period);
@@ -364,10 +396,13 @@ void Form2::releaseControls()
     otacky_ = rychlost_ = zrychlenie_ = priemerx_ = nullptr;
     posuvx_ = zrych_ = pootocenie_ = trvanie_ = f_ = nullptr;
     priemerobj_ = znacka_ = znackau_ = nullptr;
+    znackaNumber_ = znackauNumber_ = nullptr;
     snimace_ = interval_ = vstup_ = vstupposuvu_ = vstupuhla_ = nullptr;
     vstupintervalu_ = vstupfrekv_ = port_ = nullptr;
     graf_ = posuvadlo_ = posuvnik_ = ctsx_ = cdx_ = dsrx_ = nullptr;
-    timer1_ = timer2_ = timer3_ = nullptr;
+    timer1_ = timer2_ = timer3_ = pulseReadoutsTimer_ = nullptr;
+    pulseInputs_ = {};
+    pulseReadouts_ = {};
 }
 
 void Form2::port_Click()
@@ -429,11 +464,14 @@ void Form2::portLost(const SerialError& error)
 
 void Form2::moveKnob(float leftTwips)
 {
-    posuvnik_->setProperty("leftTwips", leftTwips);
+    posuvnik_->setLeftTwips(leftTwips);
     // A knob parked absurdly far off the track is still placed where a widget can be.
     const double pixels = std::clamp(static_cast<double>(leftTwips) / twipsPerPixel, -1e6, 1e6);
-    posuvnik_->move(posuvadlo_->contentsRect().topLeft() +
-                    QPoint(static_cast<int>(std::lround(pixels)), 0));
+    const QPoint at =
+        posuvadlo_->contentsRect().topLeft() + QPoint(static_cast<int>(std::lround(pixels)), 0);
+    // Most pulses move the knob less than a pixel.
+    if (posuvnik_->pos() != at)
+        posuvnik_->move(at);
 }
 
 void Form2::MSComm1_OnComm(const LineEvent& event)
@@ -457,59 +495,89 @@ void Form2::MSComm1_OnComm(const LineEvent& event)
     koniecimpulzu[index] = event.stampMs;
     indicator->setBackColour(com::indicatorInactive);
 
-    const QString name = com::lineName(*line);
-    const QLocale locale;
-
-    if (vstupposuvu_->currentText() == name) {
+    if (pulseInputs_.displacement == *line) {
         ++impulzyposuvu;
         // A mark that does not read as a number, or gives a displacement the readout cannot show
         // ("1e308" overflows), leaves the readout as it was; the pulse counts.
-        const std::optional<double> mm = readEntry(znacka_);
+        const std::optional<double> mm = znackaNumber_->read();
         const double metres = mm ? com::displacementMetres(impulzyposuvu, *mm) : 0.0;
-        if (mm && markEntry(znacka_, !isShowableReading(metres)))
-            posuvx_->setText(generalNumber(metres, locale));
+        if (mm && znackaNumber_->mark(!isShowableReading(metres))) {
+            pulseReadouts_.metres = metres;
+            showPulseReadoutsLater();
+        }
     }
 
-    if (vstupuhla_->currentText() == name) {
+    if (pulseInputs_.angle == *line) {
         ++impulzyuhla;
         // The knob's count follows the knob: a pulse that cannot move it (the mark does not read
         // as a number, or gives an angle the readout cannot show) does not advance it either, or
         // the count could step past the exact turn and never wrap again.
-        const std::optional<double> degrees = readEntry(znackau_);
+        const std::optional<double> degrees = znackauNumber_->read();
         const double angle = degrees ? *degrees * static_cast<double>(impulzyuhla) : 0.0;
-        if (degrees && markEntry(znackau_, !isShowableReading(angle))) {
+        if (degrees && znackauNumber_->mark(!isShowableReading(angle))) {
             ++impulzyposuvnika;
-            pootocenie_->setText(generalNumber(angle, locale));
-            moveKnob(com::knobLeft(impulzyposuvnika, *degrees));
+            pulseReadouts_.angle = angle;
+            posuvnik_->setLeftTwips(com::knobLeft(impulzyposuvnika, *degrees));
+            pulseReadouts_.knob = true;
+            showPulseReadoutsLater();
             if (com::knobCompletesTurn(impulzyposuvnika, *degrees))
                 impulzyposuvnika = 0;
         }
     }
 
-    if (vstupintervalu_->currentText() == name) {
+    if (pulseInputs_.duration == *line) {
         if (const std::optional<std::int64_t> d =
                 com::pulseDuration(zaciatokimpulzu[index], event.stampMs)) {
-            trvanie_->setText(integerText(*d));
+            pulseReadouts_.durationMs = *d;
+            showPulseReadoutsLater();
             zaciatokimpulzu[index].reset();
             koniecimpulzu[index].reset();
         }
     }
 
-    if (vstupfrekv_->currentText() == name)
+    if (pulseInputs_.frequency == *line)
         impulzyfrekv = impulzyfrekv.value_or(0) + 1;
 }
 
 void Form2::takePendingEdges()
 {
     // Edges reach the window in batches a few milliseconds apart: those seen before this tick
-    // belong to the period it ends.
+    // belong to the period it ends. The tick's reading holds what they showed.
     if (mscomm1_)
         mscomm1_->deliverPending();
+    showPulseReadouts();
+}
+
+void Form2::showPulseReadoutsLater()
+{
+    // Formatting and setting a label's text costs more than the rest of a pulse's work, and a
+    // screen shows at most about 60 pictures a second: the texts follow at that pace.
+    if (pulseReadoutsTimer_ && !pulseReadoutsTimer_->isActive())
+        pulseReadoutsTimer_->start();
+}
+
+void Form2::showPulseReadouts()
+{
+    PulseReadouts shown = std::exchange(pulseReadouts_, {});
+    if (pulseReadoutsTimer_)
+        pulseReadoutsTimer_->stop();
+    if (!posuvx_)
+        return;
+    const QLocale locale;
+    if (shown.metres)
+        posuvx_->setText(generalNumber(*shown.metres, locale));
+    if (shown.angle)
+        pootocenie_->setText(generalNumber(*shown.angle, locale));
+    if (shown.knob)
+        moveKnob(posuvnik_->leftTwips());
+    if (shown.durationMs)
+        trvanie_->setText(integerText(*shown.durationMs));
 }
 
 void Form2::nulovanieposuvu_Click()
 {
     impulzyposuvu = 0;
+    pulseReadouts_.metres.reset(); // the zero replaces what pulses left to show
     if (posuvx_)
         posuvx_->setText(QStringLiteral("0"));
 }
@@ -518,6 +586,8 @@ void Form2::nulovanieuhla_Click()
 {
     impulzyuhla = 0;
     impulzyposuvnika = 0;
+    pulseReadouts_.angle.reset();
+    pulseReadouts_.knob = false;
     if (!pootocenie_)
         return;
     pootocenie_->setText(QStringLiteral("0"));

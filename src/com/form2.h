@@ -11,6 +11,7 @@
 // evaluation), Timer2 and Timer3, and the settings: the port, its device and capture mode while
 // open, and every list and entry.
 
+#include "com/serialformulas.h"
 #include "common/measurementform.h"
 #include "platform/seriallines.h"
 #include "platform/tickclock.h"
@@ -27,6 +28,7 @@ class QTimer;
 
 namespace diagnostika {
 
+class NumberEntry;
 class PictureBox;
 
 class Form2 : public MeasurementForm {
@@ -40,6 +42,12 @@ public:
 
     // The serial control while the window is open, else null.
     SerialLines* MSComm1() const { return mscomm1_; }
+
+    // Shows the readouts that pulses changed (displacement, angle and its knob, duration) now.
+    // Pulses keep their values exact but write them to the screen only at its pace, about 60 times
+    // a second, and before each timer handler; a test that reads them right after a pulse calls
+    // this first.
+    void showPulseReadouts();
 
     // State fields: they outlive the window's controls. Counts are 64-bit so that no run of pulses
     // can overflow them.
@@ -105,6 +113,7 @@ private:
     void moveKnob(float leftTwips);
     void closePort();
     void takePendingEdges();
+    void showPulseReadoutsLater();
 
     SerialLinesProvider& serial_;
     QPointer<SerialLines> mscomm1_;
@@ -125,6 +134,8 @@ private:
     QComboBox* vstupposuvu_ = nullptr;
     QLabel* pootocenie_ = nullptr;
     QLineEdit* znackau_ = nullptr;
+    NumberEntry* znackaNumber_ = nullptr;  // znacka_'s number
+    NumberEntry* znackauNumber_ = nullptr; // znackau_'s number
     PictureBox* posuvadlo_ = nullptr;
     PictureBox* posuvnik_ = nullptr;
     QComboBox* vstupuhla_ = nullptr;
@@ -136,6 +147,19 @@ private:
     PictureBox* cdx_ = nullptr;
     PictureBox* dsrx_ = nullptr;
     QComboBox* port_ = nullptr;
+    // The line each per-pulse measurement follows, as its list shows it, kept as the lists change:
+    // asking four lists for their texts on every pulse cost more than the pulse's own work.
+    struct PulseInputs {
+        std::optional<com::Line> displacement, angle, duration, frequency;
+    } pulseInputs_;
+    // What the pulses changed since the readouts were last shown.
+    struct PulseReadouts {
+        std::optional<double> metres;           // posuvx_
+        std::optional<double> angle;            // pootocenie_
+        std::optional<std::int64_t> durationMs; // trvanie_
+        bool knob = false;                      // posuvnik_ to its leftTwips
+    } pulseReadouts_;
+    QTimer* pulseReadoutsTimer_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* timer2_ = nullptr;
     QTimer* timer3_ = nullptr;

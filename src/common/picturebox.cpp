@@ -20,31 +20,48 @@ PictureBox::PictureBox(QWidget* parent) : QFrame(parent)
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(borderTwips / twipsPerPixel);
     setAutoFillBackground(false);
+    // Every pixel is painted here, so Qt need not paint the parents behind the box first: an
+    // indicator or a knob on a fast pulse train would otherwise repaint its whole frame each time.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void PictureBox::setBackColour(ColourValue colour)
 {
     backColour_ = colour;
-    update();
+    repaintLater();
 }
 
 void PictureBox::line(QPointF from, QPointF to, ColourValue colour)
 {
     segments_.push_back({from, to, colour});
-    update();
+    repaintLater();
 }
 
 void PictureBox::clear()
 {
     segments_.clear();
+    repaintLater();
+}
+
+void PictureBox::repaintLater()
+{
+    // A hidden box is not marked for painting by update(); showing it paints it whole.
+    if (repaintAsked_ && isVisible())
+        return;
+    repaintAsked_ = isVisible() && updatesEnabled();
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent* event)
 {
+    // Whatever was asked before now is drawn by this paint: Qt paints a widget's whole dirty
+    // region at once.
+    repaintAsked_ = false;
     {
         QPainter painter(this);
         const QRect inner = contentsRect();
+        // Under the border, what the parent would show.
+        painter.fillRect(rect(), palette().color(QPalette::Window));
         painter.fillRect(inner, toQColor(backColour_, palette()));
         painter.setClipRect(inner);
         painter.translate(inner.topLeft());

@@ -40,11 +40,17 @@ private:
 
 class PictureBox : public QFrame {
     Q_OBJECT
+    // Where its owner last placed it, in twips from its parent's drawing area (a control parked
+    // off its track included, which no widget position could hold).
+    Q_PROPERTY(float leftTwips READ leftTwips WRITE setLeftTwips)
 public:
     explicit PictureBox(QWidget* parent = nullptr);
 
     void setBackColour(ColourValue colour);
     ColourValue backColour() const { return backColour_; }
+
+    float leftTwips() const { return leftTwips_; }
+    void setLeftTwips(float twips) { leftTwips_ = twips; }
 
     // Draws a one-pixel straight line between two points in twips.
     void line(QPointF from, QPointF to, ColourValue colour);
@@ -62,7 +68,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void repaintLater();
+
     ColourValue backColour_ = syscolour::buttonFace;
+    float leftTwips_ = 0;
+    // A whole repaint is asked for and has not been drawn yet: asking again changes nothing, and
+    // an indicator on a fast pulse train would ask tens of thousands of times a second.
+    bool repaintAsked_ = false;
     std::vector<Segment> segments_;
 };
 

@@ -223,6 +223,31 @@ TEST_F(Form2CaptureTest, ZeroingStartsTheTotalsAgain)
     EXPECT_EQ(knobLeft(), 14.0);
 }
 
+TEST_F(Form2CaptureTest, EachTimerTickShowsWhatThePulsesBeforeItLeft)
+{
+    // Pulses write their readouts at the screen's pace; a tick's reading must not lag behind.
+    pick("vstupposuvu", "CTS");
+    pick("vstupuhla", "CTS");
+    pick("vstupintervalu", "CTS");
+    const struct {
+        void (Form2::*tick)();
+        const char* metres;
+        const char* degrees;
+        int knobPixels;
+    } cases[] = {{&Form2::Timer1_Timer, "0,05", "10", 5},
+                 {&Form2::Timer2_Timer, "0,1", "20", 9},
+                 {&Form2::Timer3_Timer, "0,15", "30", 14}};
+    for (const auto& c : cases) {
+        pulses(comEvCTS, 5);
+        (form.get()->*c.tick)();
+        EXPECT_EQ(label("posuvx")->text(), QString::fromLatin1(c.metres));
+        EXPECT_EQ(label("pootocenie")->text(), QString::fromLatin1(c.degrees));
+        EXPECT_EQ(label("trvanie")->text(), QStringLiteral("5"));
+        EXPECT_EQ(picture("posuvnik")->x() - picture("posuvadlo")->contentsRect().x(),
+                  c.knobPixels);
+    }
+}
+
 TEST_F(Form2CaptureTest, MarksThatDoNotGiveAShowableNumberKeepTheReadoutAndTurnRed)
 {
     pick("vstupposuvu", "CTS");

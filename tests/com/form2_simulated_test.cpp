@@ -64,9 +64,14 @@ protected:
         Q_EMIT list->activated(index);
     }
 
-    QString text(const char* name) const { return control<QLabel>(form.client(), name)->text(); }
+    // A readout as shown; what pulses changed is shown first, as the screen would by now.
+    QString text(const char* name)
+    {
+        form.showPulseReadouts();
+        return control<QLabel>(form.client(), name)->text();
+    }
     // A readout's value; the patterns write zero as the separator alone.
-    double number(const char* name) const
+    double number(const char* name)
     {
         const QString shown = text(name);
         if (shown == QLocale().decimalPoint())

@@ -68,8 +68,10 @@ protected:
     QLineEdit* entry(const char* name) const { return control<QLineEdit>(client(), name); }
     PictureBox* picture(const char* name) const { return control<PictureBox>(client(), name); }
     QTimer* timer(const char* name) const { return control<QTimer>(client(), name); }
+    // A readout as shown; what pulses changed is shown first, as the screen would by now.
     QString text(const char* name) const
     {
+        form->showPulseReadouts();
         const QLabel* l = label(name);
         return l ? l->text() : QStringLiteral("<missing>");
     }
@@ -104,6 +106,7 @@ protected:
     // Where the knob widget stands on its track, in pixels.
     int knobPixels() const
     {
+        form->showPulseReadouts();
         return picture("posuvnik")->x() - picture("posuvadlo")->contentsRect().x();
     }
 

@@ -2,6 +2,7 @@
 #include "common/picturebox.h"
 #include "common/twips.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
@@ -88,3 +89,41 @@ TEST(PictureBoxTest, LinesStayOnePixelWideAtHighDensity)
 }
 
 } // namespace
+
+// Counts the paints a widget gets.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST(PictureBoxTest, EveryChangeAfterAPaintIsPaintedAgainHiddenOrNot)
+{
+    // Changes between two paints ask for one repaint only; none may be left unpainted.
+    PictureBox box;
+    box.resize(40, 20);
+    PaintCounter counter;
+    box.installEventFilter(&counter);
+    const auto paintedAfterChanges = [&](ColourValue last) {
+        const int before = counter.paints;
+        box.setBackColour(0x00000000);
+        box.setBackColour(last);
+        QCoreApplication::processEvents();
+        return counter.paints > before && box.backColour() == last;
+    };
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(paintedAfterChanges(0x000000FF));
+    EXPECT_TRUE(paintedAfterChanges(0x0000FF00));
+    // Changed while hidden: showing it paints it, and later changes are painted as before.
+    box.hide();
+    box.setBackColour(0x00FF0000);
+    box.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(paintedAfterChanges(0x000000FF));
+    EXPECT_TRUE(paintedAfterChanges(0x0000FF00));
+}

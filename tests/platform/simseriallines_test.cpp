@@ -311,4 +311,36 @@ TEST_F(SimulatedPort, EdgesAreStampedATypicalWakeAfterTheirTrueTimeUnlessTooClos
     EXPECT_TRUE(delays.empty());
 }
 
+TEST(SimulatedReaderThread, ATickTakesEveryEdgeUpToNowInOrderStampedAsAMillisecondPollerWould)
+{
+    // The thread reads seldom: whoever asks for the pending edges has the box read at once, and
+    // each edge carries the millisecond a reader polling every millisecond would have seen it at.
+    test::FakeClock clock{5'000'000};
+    SimulatedSerialLines lines(clock);
+    const SensorBox box(1);
+    std::vector<LineEvent> seen;
+    QObject::connect(&lines, &SerialLines::lineChanged, [&](LineEvent e) { seen.push_back(e); });
+    ASSERT_TRUE(lines.open(1, nullptr));
+    const std::int64_t opened = lines.openedAtMs();
+    std::int64_t change = (*box.sampleAt(opened).counts)[lineCTS]; // counted from time 0
+    clock.advance(3000);
+    lines.deliverPending();
+    std::int64_t pulses = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const LineEvent& e = seen[i];
+        if (i > 0) {
+            EXPECT_LE(seen[i - 1].stampUs, e.stampUs) << "in the order they happened";
+        }
+        if (e.commEvent != comEvCTS)
+            continue;
+        pulses += e.level ? 0 : 1;
+        const double at = box.changeTimeUs(lineCTS, ++change, static_cast<double>(opened) * 1e3,
+                                           static_cast<double>(e.stampUs));
+        EXPECT_EQ(e.stampMs, static_cast<std::int64_t>(std::ceil(at / 1e3))) << i;
+    }
+    EXPECT_EQ(pulses, box.pulsesBetween(opened, opened + 3000, lineCTS));
+    EXPECT_GT(pulses, 50);
+    lines.close();
+}
+
 } // namespace

@@ -154,13 +154,16 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
     readCounts_ = *now.counts;
     readAtMs_ = openedAt_;
     lastStampUs_.fill(openedAt_ * 1000);
+    latestStampUs_ = openedAt_ * 1000;
+    latestStampMs_ = openedAt_;
     wakeRandom_.seed(static_cast<unsigned>(commPort));
     levels_ = LineLevels{now.levels[lineCTS], now.levels[lineDSR], now.levels[lineCD]};
     if (reader_ == Reader::Thread) {
         stop_ = false;
         thread_ = std::thread([this] {
             while (!stop_.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+                std::this_thread::sleep_for(std::chrono::milliseconds(readEveryMs));
+                const std::lock_guard<std::mutex> guard(readMutex_);
                 read();
             }
         });
@@ -182,6 +185,15 @@ void SimulatedSerialLines::close()
     levels_ = LineLevels{};
 }
 
+void SimulatedSerialLines::deliverPending()
+{
+    if (box_ && reader_ == Reader::Thread) {
+        const std::lock_guard<std::mutex> guard(readMutex_);
+        read();
+    }
+    queue_.deliver();
+}
+
 void SimulatedSerialLines::stopReader()
 {
     stop_ = true;
@@ -200,21 +212,30 @@ void SimulatedSerialLines::read()
     for (const Edge& edge : edges)
         events.push_back(LineEvent{commEventOf(edge.line), edge.level, stamp});
     stampEdges(edges, sample, events);
-    // The bookkeeping can only interleave the lines of one reading; the box knows when each edge
-    // happened, so they are handed on in that order (each line's own order is kept).
+    // The book lists a reading's edges line by line; they are handed over as they happened. One
+    // watcher sees them one after another: no stamp is earlier than the one before it, whatever
+    // the line.
     std::stable_sort(events.begin(), events.end(),
                      [](const LineEvent& a, const LineEvent& b) { return a.stampUs < b.stampUs; });
+    for (LineEvent& event : events) {
+        event.stampUs = std::max(event.stampUs, latestStampUs_);
+        event.stampMs = std::max(event.stampMs, latestStampMs_);
+        latestStampUs_ = event.stampUs;
+        latestStampMs_ = event.stampMs;
+    }
     queue_.post(std::move(events));
 }
 
 void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const LineSample& sample,
                                       std::vector<LineEvent>& events)
 {
-    // Within one reading period (a millisecond) the shaft's speed is as good as constant, so each
-    // line's position is taken as linear between the two readings: a change's time and the
-    // position at its wake follow without solving for each edge.
+    // Within one reading period (a few milliseconds) the shaft's speed is as good as constant, so
+    // each line's position is taken as linear between the two readings: a change's time and the
+    // position at its wake follow without solving for each edge. After a longer gap (a stalled
+    // reader) each change is solved for on its own.
     const double fromUs = static_cast<double>(readAtMs_) * 1e3;
     const double toUs = static_cast<double>(sample.atMs) * 1e3;
+    const bool nearlyLinear = toUs - fromUs <= 2e3 * readEveryMs;
     std::array<double, lineCount> startPos{}, perUs{};
     std::array<std::uint32_t, lineCount> seen{}, delta{};
     for (int i = 0; i < lineCount; ++i) {
@@ -237,13 +258,24 @@ void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const Line
             continue;
         }
         const double position = box_->changePosition(line, change);
-        const double at = fromUs + (position - startPos[line]) / perUs[line];
+        double at = fromUs + (position - startPos[line]) / perUs[line];
+        double rate = perUs[line];
+        if (!nearlyLinear) {
+            at = box_->changeTimeUs(line, change, fromUs, toUs);
+            rate = box_->speedAtUs(at) * box_->sensor(line).pulsesPerRevolution / 60e6;
+        }
         const double delay = wakeMinUs + tail(wakeRandom_);
         // Seen on its own only if its line made no further change before the wake.
-        event.timed = position + delay * perUs[line] < box_->changePosition(line, change + 1);
+        event.timed = position + delay * rate < box_->changePosition(line, change + 1);
         event.stampUs =
             std::max(static_cast<std::int64_t>(std::llround(at + delay)), lastStampUs_[line]);
         lastStampUs_[line] = event.stampUs;
+        // The thread reads seldom; its stamps are those of a poller reading every millisecond.
+        // Manual readings are the test's own polls, each stamped when it is made.
+        if (reader_ == Reader::Thread)
+            event.stampMs = std::clamp<std::int64_t>(
+                static_cast<std::int64_t>(std::ceil(at / (1e3 * pollMs))) * pollMs, readAtMs_,
+                sample.atMs);
     }
     readCounts_ = *sample.counts;
     readAtMs_ = sample.atMs;

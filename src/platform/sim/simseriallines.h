@@ -10,12 +10,19 @@
 // them and turns them into edges through the same EdgeBook as the Linux backend, so a busy UI
 // thread batches edges but never loses one.
 //
-// Edge times: the reader polls every millisecond, but a real port's watcher is woken by each
-// change a few tens of microseconds after it. So the reader works out when each change truly
-// happened (the box knows its shaft exactly) and stamps it that long after, with a wake-up delay
-// drawn per edge (20 us plus an exponential tail of mean 12 us: median about 28 us, 99th
-// percentile about 75 us). A change followed on its line by another before its wake would have
-// been seen together with that one, so it is marked not timed. Stamps never go back on a line.
+// Edge times: the millisecond stamps are those of a reader polling every millisecond, but a real
+// port's watcher is woken by each change a few tens of microseconds after it. So the reader works
+// out when each change truly happened (the box knows its shaft exactly) and stamps it that long
+// after, with a wake-up delay drawn per edge (20 us plus an exponential tail of mean 12 us: median
+// about 28 us, 99th percentile about 75 us). A change followed on its line by another before its
+// wake would have been seen together with that one, so it is marked not timed. Stamps never go
+// back, on a line or across lines: one watcher sees the changes one after another.
+//
+// The reader thread itself wakes only every `readEveryMs`, as the window takes edges no more often:
+// waking a thread a thousand times a second costs more than the edges. Since the box knows when
+// each change happened, each edge still gets the millisecond a 1 ms poller would have seen it at,
+// the edges of one reading are handed over in the order they happened, and whoever needs every
+// edge up to now (a timer tick, through deliverPending) has the box read at once.
 
 #include "platform/edgebook.h"
 #include "platform/edgequeue.h"
@@ -23,6 +30,7 @@
 #include "platform/tickclock.h"
 
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <thread>
@@ -89,8 +97,9 @@ private:
 class SimulatedSerialLines final : public SerialLines {
     Q_OBJECT
 public:
-    // How often the box is read while a port is open.
+    // The poller the millisecond stamps model, and how often the reader thread reads the box.
     static constexpr int pollMs = 1;
+    static constexpr int readEveryMs = EdgeQueue::minGapMs;
 
     enum class Reader { Thread, Manual };
 
@@ -104,7 +113,7 @@ public:
 
     bool open(int commPort, SerialError* error) override;
     void close() override;
-    void deliverPending() override { queue_.deliver(); }
+    void deliverPending() override;
     bool isOpen() const override { return box_ != nullptr; }
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
@@ -139,6 +148,7 @@ private:
     EdgeQueue queue_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::mutex readMutex_; // read() runs on the reader thread and, for deliverPending, the owner's
     int commPort_ = 0;
     // Counts the openings: a handler run while closing may open the port again, which the closing
     // must then leave alone (its reader runs on the new box).
@@ -150,6 +160,7 @@ private:
     std::array<std::uint32_t, lineCount> readCounts_{};
     std::int64_t readAtMs_ = 0;
     std::array<std::int64_t, lineCount> lastStampUs_{};
+    std::int64_t latestStampUs_ = 0, latestStampMs_ = 0; // of any line
     std::minstd_rand wakeRandom_;
 };
 
