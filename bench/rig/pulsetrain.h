@@ -29,9 +29,12 @@ inline void sleepUntilUs(std::int64_t us)
 
 // `count` pulses on the gadget `gadget` (opening it raises DSR and DCD, closing drops them), each
 // `highUs` high then `lowUs` low, on an absolute schedule so that a late wake does not stretch the
-// train. Returns the monotonic time taken just before each open and close: the true edges.
+// train. Returns the monotonic time taken just before each open and close: the true edges. Where
+// `callUs` is given, it receives how long each open and close took (the edge happens somewhere in
+// it).
 inline std::vector<std::int64_t> pulseGadget(const char* gadget, int count, std::int64_t highUs,
-                                             std::int64_t lowUs)
+                                             std::int64_t lowUs,
+                                             std::vector<std::int64_t>* callUs = nullptr)
 {
     std::vector<std::int64_t> edges;
     edges.reserve(static_cast<std::size_t>(count) * 2);
@@ -42,10 +45,14 @@ inline std::vector<std::int64_t> pulseGadget(const char* gadget, int count, std:
         const int fd = ::open(gadget, O_RDWR | O_NOCTTY);
         if (fd < 0)
             break;
+        if (callUs)
+            callUs->push_back(monotonicUs() - edges.back());
         next += highUs;
         sleepUntilUs(next);
         edges.push_back(monotonicUs());
         ::close(fd);
+        if (callUs)
+            callUs->push_back(monotonicUs() - edges.back());
         next += lowUs;
     }
     return edges;

@@ -59,10 +59,12 @@ int floorRun(const char* acm, const char* gadget, int n)
 {
     Capture got;
     std::vector<std::int64_t> truth;
+    std::vector<std::int64_t> calls;
     // Uneven gaps (1 to 4 ms) so that the train does not beat with any periodic wake.
     if (!capture(acm, &got, [&] {
             for (int i = 0; i < n; ++i) {
-                const auto t = pulseGadget(gadget, 1, 1000 + 700 * (i % 5), 1000 + 500 * (i % 7));
+                const auto t =
+                    pulseGadget(gadget, 1, 1000 + 700 * (i % 5), 1000 + 500 * (i % 7), &calls);
                 truth.insert(truth.end(), t.begin(), t.end());
             }
         }))
@@ -86,6 +88,9 @@ int floorRun(const char* acm, const char* gadget, int n)
         return 1;
     std::printf("cdc-acm: stamp late by median %.0f us, 99th percentile %.0f us, worst %.0f us\n",
                 percentile(late, 0.5), percentile(late, 0.99), percentile(late, 1.0));
+    std::printf("cdc-acm: the gadget's open or close itself took median %.0f us, 99th percentile "
+                "%.0f us\n",
+                percentile(calls, 0.5), percentile(calls, 0.99));
     summary("rig timing floor: cdc-acm DSR stamp late, median / 99th %",
             "report (USB round trip included)", "%.0f / %.0f us (%zu edges)", percentile(late, 0.5),
             percentile(late, 0.99), late.size());
