@@ -15,6 +15,17 @@ using namespace diagnostika;
 
 namespace {
 
+// Starts the real program headless with `args`; `locale`, when given, is its LC_ALL.
+void startProgram(QProcess& program, const QStringList& args, const QString& locale = {})
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!locale.isEmpty())
+        env.insert(QStringLiteral("LC_ALL"), locale);
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE), args);
+}
+
 std::optional<CommandLine> parse(QStringList args, QString* error)
 {
     args.prepend(QStringLiteral("diagnostika"));
@@ -85,13 +96,9 @@ TEST(CommandLineTest, DevicePathsKeepTheBytesGiven)
 TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
 {
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
-                  {QStringLiteral("--simulate"), QStringLiteral("--screenshot"),
-                   QStringLiteral("/no-such-folder/x.png"), QStringLiteral("--after"),
-                   QStringLiteral("0")});
+    startProgram(program, {QStringLiteral("--simulate"), QStringLiteral("--screenshot"),
+                           QStringLiteral("/no-such-folder/x.png"), QStringLiteral("--after"),
+                           QStringLiteral("0")});
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitCode(), 1);
     // The system's reason follows the path (in the interface's language where Qt has it).
@@ -108,14 +115,10 @@ TEST(DemonstrationTest, ScreenshotShowsTheGameWindowWithTraces)
     QTemporaryDir dir;
     const QString shot = dir.filePath(QStringLiteral("demo.png"));
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
-                  {QStringLiteral("--simulate"), QStringLiteral("--open"), QStringLiteral("game"),
-                   QStringLiteral("--game-period"), QStringLiteral("10"),
-                   QStringLiteral("--screenshot"), shot, QStringLiteral("--after"),
-                   QStringLiteral("1500")});
+    startProgram(program, {QStringLiteral("--simulate"), QStringLiteral("--open"),
+                           QStringLiteral("game"), QStringLiteral("--game-period"),
+                           QStringLiteral("10"), QStringLiteral("--screenshot"), shot,
+                           QStringLiteral("--after"), QStringLiteral("1500")});
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
@@ -141,15 +144,12 @@ TEST(DemonstrationTest, RecordingLeavesValidFilesForEveryWindow)
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("nove/zaznamy"));
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("sk_SK.UTF-8"));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
-                  {QStringLiteral("--simulate"), QStringLiteral("--open"),
-                   QStringLiteral("com,lpt,game"), QStringLiteral("--record"), folder,
-                   QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("x.png")),
-                   QStringLiteral("--after"), QStringLiteral("2500")});
+    startProgram(program,
+                 {QStringLiteral("--simulate"), QStringLiteral("--open"),
+                  QStringLiteral("com,lpt,game"), QStringLiteral("--record"), folder,
+                  QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("x.png")),
+                  QStringLiteral("--after"), QStringLiteral("2500")},
+                 QStringLiteral("sk_SK.UTF-8"));
     ASSERT_TRUE(program.waitForFinished(30000));
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
 
