@@ -2,8 +2,11 @@
 // What the rig's serial benchmarks share: a pulse train on the cdc-acm gadget's DSR and DCD, the
 // true time of each of its edges, and the driver's own count of the changes.
 
+#include "benchsupport.h"
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -68,6 +71,30 @@ inline long driverDsrCount(const char* device)
     const int rc = ::ioctl(fd, TIOCGICOUNT, &counts);
     ::close(fd);
     return rc == 0 ? counts.dsr : -1;
+}
+
+// A train of `count` pulses `widthUs` high and `widthUs` low on `gadget`, with a moment for the
+// last change to arrive: the DSR changes the driver of `acm` counted meanwhile.
+inline long driverCountedTrain(const char* acm, const char* gadget, int count, int widthUs)
+{
+    const long before = driverDsrCount(acm);
+    pulseGadget(gadget, count, widthUs, widthUs);
+    const timespec settle{0, 50'000'000};
+    ::nanosleep(&settle, nullptr);
+    return driverDsrCount(acm) - before;
+}
+
+// Prints and summarises `who`'s pulses counted against the driver's `changes` (two per pulse).
+inline void reportAgainstDriver(const char* who, const char* goal, int count, int widthUs,
+                                int counted, long changes)
+{
+    std::printf("%s: %d pulses of %.1f ms: driver %ld changes (%ld pulses), counted %d pulses\n",
+                who, count, widthUs / 1000.0, changes, changes / 2, counted);
+    char measure[120];
+    std::snprintf(measure, sizeof measure, "rig cdc-acm %.1f ms pulses: %s / driver",
+                  widthUs / 1000.0, who);
+    summary(measure, goal, "%d / %ld = %.1f %%", counted, changes / 2,
+            changes > 0 ? 200.0 * counted / static_cast<double>(changes) : 0.0);
 }
 
 // The value at fraction `q` (0 to 1) of the sorted `values`.

@@ -100,26 +100,13 @@ int floorRun(const char* acm, const char* gadget, int n)
 int countRun(const char* acm, const char* gadget, int n, int widthUs)
 {
     Capture got;
-    long before = 0;
-    long after = 0;
-    if (!capture(acm, &got, [&] {
-            before = driverDsrCount(acm);
-            pulseGadget(gadget, n, widthUs, widthUs);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            after = driverDsrCount(acm);
-        }))
+    long driver = 0;
+    if (!capture(acm, &got, [&] { driver = driverCountedTrain(acm, gadget, n, widthUs); }))
         return 1;
-    const long driver = after - before;
     int ours = 0;
     for (const auto& e : got.dsr)
         ours += e.level ? 0 : 1;
-    std::printf("ours: %d pulses of %.1f ms: driver %ld changes (%ld pulses), ours %d pulses\n", n,
-                widthUs / 1000.0, driver, driver / 2, ours);
-    char measure[120];
-    std::snprintf(measure, sizeof measure, "rig cdc-acm %.1f ms pulses: ours / driver",
-                  widthUs / 1000.0);
-    summary(measure, "100 %", "%d / %ld = %.1f %%", ours, driver / 2,
-            driver > 0 ? 200.0 * ours / static_cast<double>(driver) : 0.0);
+    reportAgainstDriver("ours", "100 %", n, widthUs, ours, driver);
     return 0;
 }
 

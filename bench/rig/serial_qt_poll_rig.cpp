@@ -47,21 +47,12 @@ int main(int argc, char** argv)
 
     long driver = -1;
     std::thread train([&] {
-        const long before = driverDsrCount(acm);
-        pulseGadget(gadget, n, widthUs, widthUs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        driver = driverDsrCount(acm) - before;
+        driver = driverCountedTrain(acm, gadget, n, widthUs);
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     app.exec();
     train.join();
 
-    std::printf("Qt poll: %d pulses of %.1f ms: driver %ld changes (%ld pulses), Qt %d pulses\n", n,
-                widthUs / 1000.0, driver, driver / 2, pulses);
-    char measure[120];
-    std::snprintf(measure, sizeof measure, "rig cdc-acm %.1f ms pulses: Qt 1 ms poll / driver",
-                  widthUs / 1000.0);
-    summary(measure, "(for comparison)", "%d / %ld = %.1f %%", pulses, driver / 2,
-            driver > 0 ? 200.0 * pulses / static_cast<double>(driver) : 0.0);
+    reportAgainstDriver("Qt 1 ms poll", "(for comparison)", n, widthUs, pulses, driver);
     return 0;
 }
