@@ -179,13 +179,18 @@ private:
 
 } // namespace
 
-Form2::Form2(SerialLinesProvider& serial, [[maybe_unused]] const TickClock& clock, QObject* parent)
+Form2::Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent)
     : MeasurementForm(QStringLiteral("com"),
                       QStringLiteral("Meranie cez sériový port, handshaking"), QSize(7575, 4350),
                       parent),
-      serial_(serial)
+      serial_(serial), clock_(clock)
 {
     setObjectName(QStringLiteral("Form2"));
+    feed()->setCaptureTiming([this] {
+        if (!mscomm1_ || !mscomm1_->isOpen())
+            return CaptureTiming{};
+        return CaptureTiming{mscomm1_->seenUntilUs(), mscomm1_->stampUncertaintyUs()};
+    });
 }
 
 Form2::~Form2()
@@ -425,8 +430,10 @@ void Form2::port_Click()
         mscomm1_->close();
 
     SerialError error;
-    if (mscomm1_->open(commPort, &error))
+    if (mscomm1_->open(commPort, &error)) {
+        countingSinceMs_ = clock_.milliseconds();
         return;
+    }
 
     const QString title = applicationTitle();
     if (error.kind == SerialError::Kind::InUse) {
@@ -599,9 +606,11 @@ void Form2::Timer1_Timer()
     if (!otacky_)
         return;
     takePendingEdges();
-    const OnReturn published{[this, counts = PeriodCounts{impulzycts, impulzydsr, impulzycd}] {
-        readingToFeed("Timer1", counts);
-    }};
+    const std::int64_t nowMs = clock_.milliseconds();
+    PeriodCounts counts{impulzycts, impulzydsr, impulzycd, {}, {}};
+    if (countingSinceMs_)
+        counts.coveredMs = nowMs - *countingSinceMs_;
+    const OnReturn published{[this, &counts] { readingToFeed("Timer1", counts); }};
     const QLocale locale;
 
     const std::optional<Line> line = com::lineOfText(vstup_->currentText());
@@ -609,6 +618,12 @@ void Form2::Timer1_Timer()
         const std::int64_t count = speedCount(*this, *line);
         if (const std::optional<com::SpeedInterval> interval =
                 com::intervalOfText(interval_->currentText())) {
+            // The count is shown under this interval's factor, as the window always has; a
+            // recording and the trend must know when it covered another period (the first tick
+            // after a port is picked, or after the interval changed, or a tick held up).
+            counts.wholeInterval =
+                counts.coveredMs &&
+                std::abs(*counts.coveredMs - interval->periodMs) * 20 <= interval->periodMs;
             // Without a pulses-per-revolution value there is no speed to show: the readout stays
             // as it is rather than showing a division by zero.
             if (const std::optional<double> p =
@@ -623,6 +638,8 @@ void Form2::Timer1_Timer()
                 timer1_->setInterval(interval->periodMs);
         }
         kresleniegrafu();
+        if (countingSinceMs_)
+            countingSinceMs_ = nowMs;
     }
 
     const QString shown = otacky_->text();
@@ -687,7 +704,7 @@ void Form2::Timer2_Timer()
         return;
     takePendingEdges();
     const OnReturn published{[this] {
-        readingToFeed("Timer2", {impulzycts, impulzydsr, impulzycd});
+        readingToFeed("Timer2", {impulzycts, impulzydsr, impulzycd, {}, {}});
     }};
     posuvteraz = impulzyposuvu;
     const double d = com::displacementRate(posuvteraz, posuvpredtym);
@@ -702,7 +719,7 @@ void Form2::Timer3_Timer()
         return;
     takePendingEdges();
     const OnReturn published{[this] {
-        readingToFeed("Timer3", {impulzycts, impulzydsr, impulzycd});
+        readingToFeed("Timer3", {impulzycts, impulzydsr, impulzycd, {}, {}});
     }};
     f_->setText(impulzyfrekv ? integerText(*impulzyfrekv) : QString());
     impulzyfrekv = 0;
@@ -719,6 +736,9 @@ void Form2::readingToFeed(const char* event, PeriodCounts counts) const
     const auto count = [](const char* name, std::int64_t value) {
         return FeedValue{name, "", static_cast<double>(value), {}};
     };
+    const auto optional = [](auto value) {
+        return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
+    };
     feed()->publishReading({event,
                             {
                                 shown("otacky", "min^-1", otacky_),
@@ -733,6 +753,8 @@ void Form2::readingToFeed(const char* event, PeriodCounts counts) const
                                 count("impulzycts", counts.cts),
                                 count("impulzydsr", counts.dsr),
                                 count("impulzycd", counts.cd),
+                                FeedValue{"obdobie", "ms", optional(counts.coveredMs), {}},
+                                FeedValue{"celeobdobie", "", optional(counts.wholeInterval), {}},
                             }});
 }
 

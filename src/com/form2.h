@@ -34,9 +34,10 @@ class PictureBox;
 class Form2 : public MeasurementForm {
     Q_OBJECT
 public:
-    // `clock` is the tick clock the serial service stamps its edges with. The window reads no time
-    // of its own: every time it uses comes with the edge it belongs to, taken when the edge was
-    // seen, so a busy window never stretches a pulse.
+    // `clock` is the tick clock the serial service stamps its edges with. Every time a pulse
+    // measurement uses comes with the edge it belongs to, taken when the edge was seen, so a busy
+    // window never stretches a pulse; the clock only tells how long Timer1's counts really
+    // counted, for the feed.
     Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* parent = nullptr);
     ~Form2() override;
 
@@ -105,6 +106,10 @@ protected:
 private:
     struct PeriodCounts {
         std::int64_t cts, dsr, cd;
+        // Timer1's only: how long the counts were counted (from the previous tick, or from the
+        // port's opening), and whether that was the interval the speed is shown for.
+        std::optional<std::int64_t> coveredMs;
+        std::optional<bool> wholeInterval;
     };
     // Publishes every readout as shown after the handler `event`, with the speed counts it found.
     void readingToFeed(const char* event, PeriodCounts counts) const;
@@ -116,7 +121,11 @@ private:
     void showPulseReadoutsLater();
 
     SerialLinesProvider& serial_;
+    const TickClock& clock_;
     QPointer<SerialLines> mscomm1_;
+    // When the speed counts began to count: the last Timer1 tick that ended a period, or the
+    // port's opening; none before a port has opened.
+    std::optional<std::int64_t> countingSinceMs_;
 
     // The controls, while the window is open.
     QLabel* otacky_ = nullptr;

@@ -1,6 +1,7 @@
 #include "edgequeue.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace diagnostika {
 
@@ -9,13 +10,22 @@ EdgeQueue::EdgeQueue(QObject* owner, EdgeHandler onEdge, LossHandler onLoss)
 {
 }
 
-void EdgeQueue::post(std::vector<LineEvent> events)
+void EdgeQueue::post(std::vector<LineEvent> events, std::int64_t seenUs)
 {
-    if (events.empty())
-        return;
     std::lock_guard<std::mutex> guard(mutex_);
+    if (events.empty()) {
+        // Nothing to hand over: the look counts once what is queued before it has gone.
+        if (items_.empty() && !handing_)
+            seenUntilUs_ = std::max(seenUntilUs_.value_or(seenUs), seenUs);
+        else if (!items_.empty() && !items_.back().loss)
+            items_.back().seenUs = seenUs;
+        else
+            handedSeenUs_ = seenUs; // after the item being handed over
+        return;
+    }
     for (const LineEvent& e : events)
-        items_.push_back(Item{e, false});
+        items_.push_back(Item{e, false, {}});
+    items_.back().seenUs = seenUs;
     askForDelivery();
 }
 
@@ -23,7 +33,7 @@ void EdgeQueue::postLoss(SerialError error)
 {
     std::lock_guard<std::mutex> guard(mutex_);
     losses_.push_back(std::move(error));
-    items_.push_back(Item{LineEvent{}, true});
+    items_.push_back(Item{LineEvent{}, true, {}});
     askForDelivery();
 }
 
@@ -69,10 +79,20 @@ void EdgeQueue::deliver()
                 return; // a receiver closed the port, which delivered the rest
             item = items_.front();
             items_.pop_front();
+            handing_ = true;
             if (item.loss) {
                 loss = std::move(losses_.front());
                 losses_.pop_front();
             }
+        }
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            handing_ = false;
+            for (const std::optional<std::int64_t>& seen : {item.seenUs, handedSeenUs_}) {
+                if (seen && !item.loss)
+                    seenUntilUs_ = std::max(seenUntilUs_.value_or(*seen), *seen);
+            }
+            handedSeenUs_.reset();
         }
         if (item.loss)
             onLoss_(loss);
@@ -89,6 +109,12 @@ void EdgeQueue::clear()
     std::lock_guard<std::mutex> guard(mutex_);
     items_.clear();
     losses_.clear();
+}
+
+std::optional<std::int64_t> EdgeQueue::seenUntilUs() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return seenUntilUs_;
 }
 
 std::size_t EdgeQueue::size() const

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace diagnostika {
@@ -29,8 +30,10 @@ public:
     // Delivery calls `onEdge` and `onLoss` on `owner`'s thread. `owner` outlives the queue.
     EdgeQueue(QObject* owner, EdgeHandler onEdge, LossHandler onLoss);
 
-    // Any thread.
-    void post(std::vector<LineEvent> events);
+    // Any thread. `seenUs` is the moment the lines were looked at to find `events` (monotonic
+    // microseconds): once they are delivered, nothing before it is still owed. A look that found
+    // nothing is posted too, with no events.
+    void post(std::vector<LineEvent> events, std::int64_t seenUs);
     void postLoss(SerialError error);
 
     // The owner's thread: hands over everything queued so far; what is posted meanwhile follows
@@ -39,11 +42,16 @@ public:
     // Forgets what is queued, delivering nothing.
     void clear();
     std::size_t size() const;
+    // The owner's thread: the latest `seenUs` whose events have all been delivered; none before
+    // the first look.
+    std::optional<std::int64_t> seenUntilUs() const;
 
 private:
     struct Item {
         LineEvent event;
         bool loss = false; // the device went away here; the front of losses_ says how
+        // The last item of a post carries its look's moment; the others none.
+        std::optional<std::int64_t> seenUs;
     };
     void askForDelivery(); // with mutex_ held
     void deliverWhenDue(); // the owner's thread
@@ -61,6 +69,11 @@ private:
     // again before the first loss is handed over must not rename the first.
     std::deque<SerialError> losses_;
     bool deliveryAsked_ = false;
+    std::optional<std::int64_t> seenUntilUs_;
+    // An item is out of the queue but not yet handed over: a look that comes meanwhile waits for
+    // it in handedSeenUs_.
+    bool handing_ = false;
+    std::optional<std::int64_t> handedSeenUs_;
     QElapsedTimer lastDelivery_; // the owner's thread
 };
 

@@ -14,6 +14,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace diagnostika {
 
@@ -101,6 +102,15 @@ public:
     // The last known levels (CTSHolding, DSRHolding, CDHolding); all false while closed.
     virtual LineLevels levels() const = 0;
     virtual CaptureMode captureMode() const = 0;
+
+    // The moment (monotonic microseconds, the scale of LineEvent::stampUs) up to which the lines
+    // have been looked at, with every edge seen before it delivered; none while closed or before
+    // the first look. Edges arrive in batches, so only this says how long a line has truly been
+    // quiet: the time since the last edge delivered says as much about the batches as the line.
+    virtual std::optional<std::int64_t> seenUntilUs() const = 0;
+    // How much the lateness of one timed stamp after its edge may differ from another's, in
+    // microseconds: the time between two stamps is uncertain by up to this.
+    virtual std::int64_t stampUncertaintyUs() const = 0;
 
 Q_SIGNALS:
     // One edge on one line, in the order the edges happened.

@@ -147,7 +147,9 @@ void TrendForm::formLoad()
     originUs_ = nowUs();
     lastDrawUs_ = originUs_;
     speed_.reset();
-    pulses_ = untimed_ = 0;
+    perPulseSeries_.clear();
+    windowedSeries_.clear();
+    pulses_ = untimed_ = unsure_ = 0;
     current_.reset();
     min_.reset();
     max_.reset();
@@ -175,16 +177,13 @@ void TrendForm::takeSettings(const FeedSettings& settings)
     const int event = eventOfLine(settingOf(settings, "vstup"));
     const double p = QLocale().toDouble(settingOf(settings, "snimace"));
     const QString port = settingOf(settings, "port");
-    const QString interval = settingOf(settings, "interval");
-    intervalSeconds_ = interval == QLatin1StringView("10s")    ? 10
-                       : interval == QLatin1StringView("1min") ? 60
-                                                               : 1;
     captureMode_ = settingOf(settings, "captureMode");
+    stampUncertaintyUs_ = serial_.captureTiming().stampUncertaintyUs;
     // Another input, pulses-per-revolution or port starts the precise speed again: pulses of
     // different meaning must not share a period.
     if (event != speedEvent_ || p != speed_.pulsesPerRevolution() || port.isEmpty() != !portOpen_) {
         speed_ = speed::PreciseSpeed(p > 0 ? p : 1);
-        pulses_ = untimed_ = 0;
+        pulses_ = untimed_ = unsure_ = 0;
     }
     speedEvent_ = p > 0 ? event : 0;
     portOpen_ = !port.isEmpty();
@@ -199,10 +198,18 @@ void TrendForm::takeEdge(const LineEvent& event)
     ++pulses_;
     if (!event.timed)
         ++untimed_;
-    if (const std::optional<double> v = speed_.addPulse(event.stampUs, event.timed)) {
-        perPulse_->addData(secondsOf(event.stampUs), *v);
-        dirty_ = true;
+    const std::optional<double> v = speed_.addPulse(event.stampUs, event.timed);
+    if (!v)
+        return;
+    // Where the stamps' uncertainty is more than a small part of the period, the point would
+    // draw the capture's timing as speed. The windowed speed, over many periods, stays exact.
+    const double periodUs = 60e6 / (speed_.pulsesPerRevolution() * *v);
+    if (static_cast<double>(stampUncertaintyUs_) > maxPerPulseError * periodUs) {
+        ++unsure_;
+        return;
     }
+    perPulseSeries_.add(secondsOf(event.stampUs), *v);
+    dirty_ = true;
 }
 
 void TrendForm::takeReading(const FeedReading& reading)
@@ -210,13 +217,24 @@ void TrendForm::takeReading(const FeedReading& reading)
     if (QLatin1StringView(reading.event) != QLatin1StringView("Timer1") || !counted_ ||
         speedEvent_ == 0)
         return;
+    std::optional<double> speed, coveredMs;
+    bool whole = true;
     for (const FeedValue& v : reading.values) {
-        if (QLatin1StringView(v.name) == QLatin1StringView("otacky") && v.value) {
-            // The count covers the interval that ends now; its mean belongs to its middle.
-            counted_->addData(secondsOf(nowUs()) - intervalSeconds_ / 2, *v.value);
-            dirty_ = true;
-        }
+        const QLatin1StringView name(v.name);
+        if (name == QLatin1StringView("otacky"))
+            speed = v.value;
+        else if (name == QLatin1StringView("obdobie"))
+            coveredMs = v.value;
+        else if (name == QLatin1StringView("celeobdobie"))
+            whole = v.value.value_or(0) != 0;
     }
+    // A count of another period than the interval it is shown for (the first after a port is
+    // picked, or after the interval changed) is not a speed.
+    if (!speed || !whole || !coveredMs)
+        return;
+    // The count covers the period that ends now; its mean belongs to its middle.
+    counted_->addData(secondsOf(nowUs()) - *coveredMs / 2000, *speed);
+    dirty_ = true;
 }
 
 void TrendForm::updateNote()
@@ -233,6 +251,13 @@ void TrendForm::updateNote()
     } else if (pulses_ >= 10 && untimed_ * 10 > pulses_) {
         text = QStringLiteral("Impulzy prichádzajú rýchlejšie, ako ich port stihne časovať "
                               "jednotlivo: rýchlosť za impulz chýba, za 1 s zostáva presná.");
+    } else if (pulses_ >= 10 && unsure_ * 10 > pulses_) {
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        text =
+            QStringLiteral("Čas impulzu je známy na %1 ms, čo je pri tejto rýchlosti priveľa "
+                           "na rýchlosť za impulz: ukazuje sa len rýchlosť za 1 s, tá je presná.")
+                .arg(locale.toString(static_cast<double>(stampUncertaintyUs_) / 1000.0, 'f', 1));
     }
     setTextIfChanged(note_, text);
 }
@@ -243,16 +268,25 @@ void TrendForm::refresh()
         return;
     const std::int64_t now = nowUs();
     const double t = secondsOf(now);
-    current_ = speedEvent_ ? speed_.current(now) : std::nullopt;
+    // The speed is known as far as the capture has looked at the lines, not up to now: edges come
+    // in batches, and the time since the last one delivered is no wait for a pulse.
+    // With no port open nothing more can come, and the wait runs on the clock.
+    const CaptureTiming timing = serial_.captureTiming();
+    stampUncertaintyUs_ = timing.stampUncertaintyUs;
+    const std::int64_t seen = timing.seenUntilUs.value_or(now);
+    current_ = speedEvent_ ? speed_.current(seen) : std::nullopt;
     if (current_) {
         min_ = std::min(min_.value_or(*current_), *current_);
         max_ = std::max(max_.value_or(*current_), *current_);
         // The window's mean belongs to the middle of the span it was measured over; a stopping
-        // shaft's bound belongs to now.
-        const std::optional<std::int64_t> middle = speed_.windowMiddleUs(now);
-        const double at = middle && *current_ == speed_.windowed(now) ? secondsOf(*middle) : t;
-        if (windowed_->dataCount() == 0 || at > (windowed_->data()->constEnd() - 1)->key)
-            windowed_->addData(at, *current_);
+        // shaft's bound belongs to the moment it was known.
+        const std::optional<std::int64_t> middle = speed_.windowMiddleUs(seen);
+        const double at =
+            middle && *current_ == speed_.windowed(seen) ? secondsOf(*middle) : secondsOf(seen);
+        if (windowedSeries_.empty() || at > lastWindowedAt_) {
+            windowedSeries_.add(at, *current_);
+            lastWindowedAt_ = at;
+        }
         dirty_ = true;
     }
     // For a recording: what the window shows, at its own pace.
@@ -271,22 +305,41 @@ void TrendForm::refresh()
         return;
     const double span = spans[std::max(0, span_->currentIndex())];
     // A long span moves by a pixel only every few seconds: drawing it more often shows nothing new.
-    const double width = std::max(100, plot_->axisRect()->width());
+    const int columns = std::max(100, plot_->axisRect()->width());
     const double shown = span > 0 ? span : std::max(t, 10.0);
     const auto due =
-        static_cast<std::int64_t>(std::max<double>(redrawMs * 1e3, shown / width * 1e6));
+        static_cast<std::int64_t>(std::max<double>(redrawMs * 1e3, shown / columns * 1e6));
     if (now - lastDrawUs_ < due)
         return;
     lastDrawUs_ = now;
     dirty_ = false;
     plot_->xAxis->setRange(span > 0 ? t - span : 0, std::max(t, span > 0 ? t : 10.0));
+    draw();
+}
+
+void TrendForm::draw()
+{
+    // The chart gets what its pixel columns can show, never every point: its cost stays the same
+    // however long the window has been open.
+    const QCPRange x = plot_->xAxis->range();
+    const int columns = std::max(100, plot_->axisRect()->width());
     std::optional<QCPRange> y;
-    for (QCPGraph* g : {perPulse_, windowed_, counted_}) {
-        bool found = false;
-        const QCPRange r = g->getValueRange(found, QCP::sdBoth, plot_->xAxis->range());
-        if (found)
-            y = y ? QCPRange(std::min(y->lower, r.lower), std::max(y->upper, r.upper)) : r;
+    const auto widen = [&y](double low, double high) {
+        y = y ? QCPRange(std::min(y->lower, low), std::max(y->upper, high)) : QCPRange(low, high);
+    };
+    for (const auto& [series, graph] :
+         {std::pair{&perPulseSeries_, perPulse_}, std::pair{&windowedSeries_, windowed_}}) {
+        QVector<QCPGraphData> points;
+        for (const TrendSeries::Point& p : series->sample(x.lower, x.upper, columns)) {
+            points.append(QCPGraphData(p.key, p.value));
+            widen(p.value, p.value);
+        }
+        graph->data()->set(points, true);
     }
+    bool found = false;
+    const QCPRange r = counted_->getValueRange(found, QCP::sdBoth, x);
+    if (found)
+        widen(r.lower, r.upper);
     if (y) {
         const double margin = std::max(1.0, 0.05 * y->size());
         plot_->yAxis->setRange(std::max(0.0, y->lower - margin), y->upper + margin);

@@ -8,6 +8,7 @@
 #include "common/measurementform.h"
 #include "platform/tickclock.h"
 #include "speed/precisespeed.h"
+#include "trendseries.h"
 
 #include <optional>
 
@@ -30,6 +31,10 @@ public:
     // Redraws at most this often, and for long spans only as often as a pixel's worth of time.
     static constexpr int redrawMs = 50;
 
+    // The most a per-pulse point may be off through its stamps' uncertainty, as a part of the
+    // speed; points less certain are not drawn.
+    static constexpr double maxPerPulseError = 0.02;
+
     // The span choices, in seconds; 0 is everything since opening.
     static constexpr double spans[] = {10, 60, 600, 0};
 
@@ -39,6 +44,9 @@ public:
     std::optional<double> current() const { return current_; }
     std::optional<double> minimum() const { return min_; }
     std::optional<double> maximum() const { return max_; }
+    // Every point each line has had since opening; the chart holds only what its pixels show.
+    const TrendSeries& perPulsePoints() const { return perPulseSeries_; }
+    const TrendSeries& windowedPoints() const { return windowedSeries_; }
 
 public Q_SLOTS:
     // One turn of the display: the current speed, the windowed point, the chart when due.
@@ -58,6 +66,7 @@ private:
     void updateNote();
     void setFollowing(bool following);
     double secondsOf(std::int64_t us) const;
+    void draw();
     std::int64_t nowUs() const { return clock_.milliseconds() * 1000; }
 
     Feed& serial_;
@@ -65,10 +74,14 @@ private:
     speed::PreciseSpeed speed_{4};
     std::int64_t originUs_ = 0;
     int speedEvent_ = 0; // the comEv code of the speed input, 0 when none
-    double intervalSeconds_ = 1;
     QString captureMode_;
     bool portOpen_ = false;
-    std::int64_t pulses_ = 0, untimed_ = 0;
+    std::int64_t stampUncertaintyUs_ = 0;
+    // Pulses since the input was chosen; those not timed by their own stamp; per-pulse speeds not
+    // drawn because the stamps cannot time their period closely enough.
+    std::int64_t pulses_ = 0, untimed_ = 0, unsure_ = 0;
+    TrendSeries perPulseSeries_, windowedSeries_;
+    double lastWindowedAt_ = 0;
     std::optional<double> current_, min_, max_;
     bool following_ = true;
     std::int64_t lastDrawUs_ = 0;

@@ -40,7 +40,7 @@ TEST(EdgeQueue, EdgesFromAnotherThreadArriveInOrderOnTheOwnersThreadThenTheLoss)
             std::vector<LineEvent> events;
             for (int i = 0; i < 5; ++i, ++stamp)
                 events.push_back(LineEvent{comEvCTS + i % 3, (stamp & 1) != 0, stamp});
-            r.queue.post(std::move(events));
+            r.queue.post(std::move(events), 0);
         }
         SerialError gone;
         gone.kind = SerialError::Kind::Gone;
@@ -60,11 +60,11 @@ TEST(EdgeQueue, EdgesFromAnotherThreadArriveInOrderOnTheOwnersThreadThenTheLoss)
 TEST(EdgeQueue, OneDeliveryHandsOverOnlyWhatWasQueuedWhenItBegan)
 {
     Receiver r;
-    r.queue.post({LineEvent{comEvDSR, true, 1}, LineEvent{comEvDSR, false, 2}});
+    r.queue.post({LineEvent{comEvDSR, true, 1}, LineEvent{comEvDSR, false, 2}}, 0);
     int posted = 0;
     r.extra = [&](const LineEvent&) {
         if (posted++ == 0)
-            r.queue.post({LineEvent{comEvCD, true, 3}});
+            r.queue.post({LineEvent{comEvCD, true, 3}}, 0);
     };
     r.queue.deliver();
     EXPECT_EQ(r.edges.size(), 2u);
@@ -78,8 +78,9 @@ TEST(EdgeQueue, AReceiverThatDeliversFromInsideKeepsTheOrder)
 {
     // As when a handler closes the port, and the close delivers what is left.
     Receiver r;
-    r.queue.post({LineEvent{comEvCTS, true, 1}, LineEvent{comEvCTS, false, 2},
-                  LineEvent{comEvCTS, true, 3}});
+    r.queue.post(
+        {LineEvent{comEvCTS, true, 1}, LineEvent{comEvCTS, false, 2}, LineEvent{comEvCTS, true, 3}},
+        0);
     bool nested = false;
     r.extra = [&](const LineEvent&) {
         if (!nested) {
@@ -114,7 +115,7 @@ TEST(EdgeQueue, EachLossKeepsItsOwnDeviceAndReason)
 TEST(EdgeQueue, ClearedEdgesAreNeverDelivered)
 {
     Receiver r;
-    r.queue.post({LineEvent{comEvCTS, true, 1}});
+    r.queue.post({LineEvent{comEvCTS, true, 1}}, 0);
     r.queue.clear();
     QCoreApplication::processEvents();
     EXPECT_TRUE(r.edges.empty());

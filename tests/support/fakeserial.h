@@ -26,6 +26,13 @@ public:
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
     CaptureMode captureMode() const override { return CaptureMode::Counted; }
+    // Edges are handed over as the test injects them: the lines are seen as far as the test says.
+    std::optional<std::int64_t> seenUntilUs() const override
+    {
+        return open_ ? seenUntil : std::nullopt;
+    }
+    std::int64_t stampUncertaintyUs() const override { return 0; }
+    std::optional<std::int64_t> seenUntil;
 
     // One edge, as the backend delivers it. Only an open port delivers edges; returns whether it
     // did.

@@ -32,14 +32,27 @@ SensorBox::Machine rampMachine()
     return m;
 }
 
+// A shaft at exactly 3000 min^-1 with 8 marks: 400 pulses a second.
+SensorBox::Machine steadyMachine()
+{
+    SensorBox::Machine m = SensorBox::machineFor(1);
+    m.meanSpeed = 3000;
+    m.swing = 0;
+    m.sensors[lineCTS].pulsesPerRevolution = 8;
+    return m;
+}
+
 class ManualProvider final : public SerialLinesProvider {
 public:
-    explicit ManualProvider(const TickClock& clock) : clock_(clock) {}
+    explicit ManualProvider(const TickClock& clock, SensorBox::Machine machine = rampMachine())
+        : clock_(clock), machine_(machine)
+    {
+    }
     std::unique_ptr<SerialLines> create() override
     {
         auto lines =
             std::make_unique<SimulatedSerialLines>(clock_, SimulatedSerialLines::Reader::Manual);
-        lines->setMachine(rampMachine());
+        lines->setMachine(machine_);
         created = lines.get();
         return lines;
     }
@@ -51,6 +64,7 @@ public:
 
 private:
     const TickClock& clock_;
+    SensorBox::Machine machine_;
 };
 
 void pick(QWidget* client, const char* listName, const char* item)
@@ -101,7 +115,7 @@ TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
             worst = std::max(worst, std::abs(point.value - truth) / truth);
     }
     EXPECT_LT(worst, 0.01);
-    EXPECT_GT(trend.chart()->graph(0)->dataCount(), 2000) << "per-pulse speeds";
+    EXPECT_GT(trend.perPulsePoints().count(), 2000) << "per-pulse speeds";
     EXPECT_GT(trend.chart()->graph(2)->dataCount(), 35) << "the serial window's counted speeds";
     EXPECT_NEAR(*trend.maximum(), 1900, 20);
     EXPECT_NEAR(*trend.minimum(), 100, 20);
@@ -124,6 +138,66 @@ TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
     trend.close();
     form2.close();
     QLocale::setDefault(previousLocale);
+}
+
+TEST(TrendWindow, ShowsTheTrueSpeedWhenEdgesComeInBatchesAndTheMachineStalls)
+{
+    // As the window gets them: edges handed over every 8 ms, and now and then not for 60 ms (a
+    // busy machine); the serial window's Timer1 fired when its own period says, through the
+    // interval changed twice.
+    test::FakeClock clock(10'000);
+    ManualProvider provider(clock, steadyMachine());
+    Form2 form2(provider, clock);
+    TrendForm trend(*form2.feed(), clock);
+    QMdiArea area;
+    area.resize(900, 700);
+    area.show();
+    form2.show(&area);
+    trend.show(&area);
+    auto* timer1 = control<QTimer>(form2.client(), "Timer1");
+    for (QTimer* t :
+         {timer1, control<QTimer>(form2.client(), "Timer2"),
+          control<QTimer>(form2.client(), "Timer3"), control<QTimer>(trend.client(), "Timer1")})
+        t->stop();
+    for (const auto& [list, item] :
+         {std::pair{"vstup", "CTS"}, {"snimace", "8"}, {"interval", "1s"}, {"port", "COM1"}})
+        pick(form2.client(), list, item);
+    ASSERT_TRUE(provider.created && provider.created->isOpen());
+
+    int shown = 0, wrong = 0;
+    std::int64_t nextTick = timer1->interval();
+    for (int ms = 1; ms <= 60'000; ++ms) {
+        clock.advance(1);
+        if (ms % 8 == 0 && ms % 5000 > 60)
+            provider.created->poll();
+        if (ms == nextTick) {
+            form2.Timer1_Timer();
+            nextTick += timer1->interval();
+        }
+        if (ms == 20'000)
+            pick(form2.client(), "interval", "10s");
+        if (ms == 40'500)
+            pick(form2.client(), "interval", "1s");
+        if (ms % TrendForm::redrawMs == 0 && ms > 1500) {
+            trend.refresh();
+            ++shown;
+            if (!trend.current() || std::abs(*trend.current() - 3000) > 3)
+                ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "of " << shown << " speeds shown";
+    // 2.5 ms between pulses, the stamps' lateness spread over 0.06 ms: no period is sure to 2 %.
+    for (const TrendSeries::Point& p : trend.perPulsePoints().sample(0, 61, 1'000'000))
+        ASSERT_NEAR(p.value, 3000, 3000 * TrendForm::maxPerPulseError) << "at " << p.key << " s";
+    EXPECT_FALSE(control<QLabel>(trend.client(), "poznamka")->text().isEmpty());
+    // The counts of 0.5 s (the first tick), of 1 s under the factor for 10 s, and of 10 s under
+    // the factor for 1 s are no speeds.
+    const QCPGraph* counted = trend.chart()->graph(2);
+    EXPECT_GE(counted->dataCount(), 25);
+    for (const QCPGraphData& point : *counted->data())
+        EXPECT_NEAR(point.value, 3000, 3000 * 0.01) << "at " << point.key << " s";
+    trend.close();
+    form2.close();
 }
 
 } // namespace

@@ -254,6 +254,8 @@ void LinuxSerialLines::close()
 int LinuxSerialLines::readAndPost(std::size_t* posted, std::int64_t wakeUs, bool woken)
 {
     const std::int64_t stamp = clock_.milliseconds();
+    // Every change before this moment is in the counters read next.
+    const std::int64_t lookUs = monotonicMicroseconds();
     LineSample sample;
     if (const int err = readSample(fd_, probe_, haveLevels_, sample))
         return err;
@@ -261,14 +263,12 @@ int LinuxSerialLines::readAndPost(std::size_t* posted, std::int64_t wakeUs, bool
     const std::vector<Edge> edges = book_.update(sample);
     if (posted)
         *posted = edges.size();
-    if (edges.empty())
-        return 0;
     std::vector<LineEvent> events;
     events.reserve(edges.size());
     for (const Edge& edge : edges)
         events.push_back(
             LineEvent{commEventOf(edge.line), edge.level, stamp, wakeUs, woken && edge.timed});
-    queue_.post(std::move(events));
+    queue_.post(std::move(events), lookUs);
     return 0;
 }
 

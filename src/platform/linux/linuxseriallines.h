@@ -65,6 +65,14 @@ public:
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
     CaptureMode captureMode() const override { return mode_.load(); }
+    std::optional<std::int64_t> seenUntilUs() const override
+    {
+        return isOpen() ? queue_.seenUntilUs() : std::nullopt;
+    }
+    // A watcher woken by the driver stamps an edge some tens of microseconds after it, but on a
+    // busy machine one wake-up can come a good part of a millisecond later than the next; a
+    // poller's stamp is late by anything up to its period.
+    std::int64_t stampUncertaintyUs() const override { return useWait_.load() ? 500 : 1000; }
 
     QString devicePath(int commPort) const;
     QString device() const { return device_; }

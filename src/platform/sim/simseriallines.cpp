@@ -223,7 +223,7 @@ void SimulatedSerialLines::read()
         latestStampUs_ = event.stampUs;
         latestStampMs_ = event.stampMs;
     }
-    queue_.post(std::move(events));
+    queue_.post(std::move(events), stamp * 1000);
 }
 
 void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const LineSample& sample,

@@ -118,6 +118,12 @@ public:
     int commPort() const override { return commPort_; }
     LineLevels levels() const override { return levels_; }
     CaptureMode captureMode() const override { return CaptureMode::Simulated; }
+    std::optional<std::int64_t> seenUntilUs() const override
+    {
+        return isOpen() ? queue_.seenUntilUs() : std::nullopt;
+    }
+    // Every wake-up takes its least time and a tail: the tail's 99th percentile, rounded up.
+    std::int64_t stampUncertaintyUs() const override { return 60; }
 
     // Reader::Manual: reads the box now and delivers the edges since the last reading.
     void poll();
