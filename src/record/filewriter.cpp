@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 
 namespace diagnostika::record {
@@ -175,15 +174,16 @@ void FileWriter::run()
                      QStringLiteral("súbor bol medzitým odstránený"));
         }
         for (const Replacement& replacement : replacements) {
-            QSaveFile save(replacement.path);
-            if (save.open(QIODevice::WriteOnly) && save.write(replacement.contents) >= 0 &&
-                save.commit())
+            // Not QSaveFile: it renames its temporary over the file even when the last write
+            // failed, so a full disk would leave the metadata empty.
+            QString reason;
+            if (replaceFile(replacement.path, replacement.contents, &reason))
                 continue;
             const auto owner = std::find_if(batches.begin(), batches.end(), [&](const Batch& b) {
                 return b.number == replacement.file;
             });
             if (owner != batches.end() && !owner->file->failed)
-                fail(replacement.file, *owner->file, replacement.path, save.errorString());
+                fail(replacement.file, *owner->file, replacement.path, reason);
         }
         if (syncNow)
             lastSync = now;

@@ -47,8 +47,9 @@ public:
     int create(const QString& path, QString* reason);
     // Hands over complete lines for the end of the file. Cheap: no disk access on this thread.
     void append(int file, const QByteArray& lines);
-    // Writes `path` anew with `contents`, replacing it at once (never half written); failures are
-    // told as failures of `file`, the number it belongs to.
+    // Writes `path` anew with `contents`, replacing it at once: it holds the old contents or the
+    // new, never a part, and when the writing fails (a full disk) the old stays. Failures are told
+    // as failures of `file`, the number it belongs to.
     void replace(int file, const QString& path, const QByteArray& contents);
     // Writes what is left of the file and closes it.
     void close(int file);

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryFile>
+#include <algorithm>
 
 namespace diagnostika::record {
 namespace {
@@ -70,28 +72,31 @@ void Recorder::addFeed(Feed* feed)
 
 bool Recorder::start(const QString& folder, QString* error)
 {
-    stop();
-    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
-    if (!QDir().mkpath(path) || !QFileInfo(path).isDir()) {
-        if (error)
-            *error = QStringLiteral("Priečinok %1 sa nepodarilo vytvoriť.")
-                         .arg(QDir::toNativeSeparators(path));
-        return false;
-    }
-    // Writing is tried before the recording counts as started, so an unwritable folder is told now
-    // rather than as a failure of the first window.
-    {
-        QFile probe(QDir(path).filePath(QStringLiteral(".diagnostika-zapis")));
-        const bool writable = probe.open(QIODevice::WriteOnly);
-        const QString reason = probe.errorString();
-        probe.remove();
-        if (!writable) {
-            if (error)
-                *error = QStringLiteral("Do priečinka %1 sa nedá zapisovať (%2).")
-                             .arg(QDir::toNativeSeparators(path), reason);
-            return false;
+    // The new folder is tried before anything changes: one that will not take the files leaves a
+    // running recording going on where it is.
+    const auto refuse = [this, error](QString text) {
+        if (error) {
+            if (isRecording())
+                text += QStringLiteral(" Záznam pokračuje do priečinka %1.")
+                            .arg(QDir::toNativeSeparators(folder_));
+            *error = text;
         }
+        return false;
+    };
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!QDir().mkpath(path) || !QFileInfo(path).isDir())
+        return refuse(QStringLiteral("Priečinok %1 sa nepodarilo vytvoriť.")
+                          .arg(QDir::toNativeSeparators(path)));
+    // Writing is tried before the recording counts as started, so an unwritable folder is told now
+    // rather than as a failure of the first window. The probe is a file of a new name, made
+    // exclusively: nothing already in the folder, nor what a link there points to, is opened.
+    {
+        QTemporaryFile probe(QDir(path).filePath(QStringLiteral(".diagnostika-zapis-XXXXXX")));
+        if (!probe.open())
+            return refuse(QStringLiteral("Do priečinka %1 sa nedá zapisovať (%2).")
+                              .arg(QDir::toNativeSeparators(path), probe.errorString()));
     }
+    stop();
     folder_ = path;
     startMs_ = clock_.milliseconds();
     startWallMs_ = QDateTime::currentMSecsSinceEpoch();
@@ -153,6 +158,32 @@ int Recorder::createFile(Window& window, const QString& path)
     return number;
 }
 
+bool Recorder::createEdgeFile(Window& window)
+{
+    window.edges = createFile(window, window.base + QStringLiteral("_hrany.csv"));
+    if (window.edges < 0)
+        return false;
+    writer_->append(window.edges, edgeHeader);
+    return true;
+}
+
+void Recorder::writeHeader(Window& window)
+{
+    window.header = true;
+    QByteArray row("cas [s],datum_cas,udalost");
+    for (const Column& c : window.columns) {
+        row.append(',');
+        row.append(c.name);
+        if (*c.unit) {
+            row.append(" [");
+            row.append(c.unit);
+            row.append(']');
+        }
+    }
+    row.append('\n');
+    writer_->append(window.readings, row);
+}
+
 void Recorder::begin(Feed* feed)
 {
     if (windows_.count(feed))
@@ -178,9 +209,18 @@ void Recorder::begin(Feed* feed)
         }
     }
     windows_[feed] = std::move(owned);
+    // The files are made whole now: a recording cut short before the first reading, or a program
+    // killed, still leaves files that say what they hold.
+    const WindowFiles* known = windowFiles(feed->source());
     window.readings = createFile(window, window.base + QStringLiteral(".csv"));
     if (window.readings < 0)
         return;
+    if (known) {
+        window.columns = known->columns;
+        writeHeader(window);
+        if (known->edges && !createEdgeFile(window))
+            return;
+    }
 
     window.connections = {
         connect(feed, &Feed::reading, this,
@@ -216,44 +256,57 @@ void Recorder::end(Feed* feed, const QString& error)
 void Recorder::onReading(Window& window, const FeedReading& reading)
 {
     const std::int64_t now = clock_.milliseconds();
-    QByteArray row;
     if (!window.header) {
-        window.header = true;
-        row.append("cas [s],datum_cas,udalost");
-        for (const FeedValue& v : reading.values) {
-            row.append(',');
-            row.append(v.name);
-            if (*v.unit) {
-                row.append(" [");
-                row.append(v.unit);
-                row.append(']');
-            }
-        }
-        row.append('\n');
+        for (const FeedValue& v : reading.values)
+            window.columns.push_back({v.name, v.unit});
+        writeHeader(window);
     }
+    QByteArray row;
     appendNumber(row, static_cast<double>(now - startMs_) / 1000.0);
     row.append(',');
     window.timeText.append(row, startWallMs_ + (now - startMs_));
     row.append(',');
     row.append(reading.event);
-    for (const FeedValue& v : reading.values) {
+    // Each column takes the value of its name, found in its own place when the reading has the
+    // columns' order; a value the reading lacks leaves its cell empty.
+    std::size_t matched = 0;
+    for (std::size_t i = 0; i < window.columns.size(); ++i) {
+        const QLatin1StringView name(window.columns[i].name);
+        const auto named = [&name](const FeedValue& v) {
+            return QLatin1StringView(v.name) == name;
+        };
+        const FeedValue* value = nullptr;
+        if (i < reading.values.size() && named(reading.values[i]))
+            value = &reading.values[i];
+        else if (const auto found = std::ranges::find_if(reading.values, named);
+                 found != reading.values.end())
+            value = &*found;
         row.append(',');
-        if (v.value)
-            appendNumber(row, v.value);
+        if (!value)
+            continue;
+        ++matched;
+        if (value->value)
+            appendNumber(row, value->value);
         else
-            appendField(row, v.text);
+            appendField(row, value->text);
     }
     row.append('\n');
+    if (matched < reading.values.size() && !window.strayTold) {
+        window.strayTold = true;
+        qWarning("The recording of window %s has no column for some of its values; they are not "
+                 "recorded.",
+                 qPrintable(window.feed->source()));
+    }
     writer_->append(window.readings, row);
 }
 
 void Recorder::onEdge(Window& window, const LineEvent& event)
 {
     if (window.edges < 0) {
-        window.edges = createFile(window, window.base + QStringLiteral("_hrany.csv"));
-        if (window.edges < 0)
+        if (!createEdgeFile(window))
             return;
-        writer_->append(window.edges, edgeHeader);
+        // The metadata lists the new file at once, not only when the window's recording ends.
+        writeMetadata(window);
     }
     // Until a backend stamps edges in microseconds, the tick clock's stamp stands for it.
     const std::int64_t stampUs = event.stampUs != 0 ? event.stampUs : event.stampMs * 1000;

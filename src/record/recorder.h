@@ -13,6 +13,7 @@
 #include "platform/tickclock.h"
 #include "record/csvtext.h"
 #include "record/filewriter.h"
+#include "record/windowfiles.h"
 
 #include <QJsonArray>
 #include <QObject>
@@ -37,7 +38,8 @@ public:
     void addFeed(Feed* feed);
 
     // Starts recording into `folder`, created when missing. Returns false with a text for the user
-    // in `error` when the folder cannot be made or written. Recording already is stopped first.
+    // in `error` when the folder cannot be made or written; a recording already running then goes
+    // on as it was. Otherwise a recording already running is stopped first.
     bool start(const QString& folder, QString* error);
     // Closes every file cleanly. Harmless when not recording.
     void stop();
@@ -63,7 +65,9 @@ private:
         std::int64_t startedMs = 0;
         int readings = -1;
         int edges = -1;
-        bool header = false;
+        std::vector<Column> columns;
+        bool header = false;    // the columns are known and their row is written
+        bool strayTold = false; // a reading's value without a column was warned of
         QJsonArray settings;
         std::vector<QMetaObject::Connection> connections;
         LocalTimeText timeText;
@@ -77,6 +81,8 @@ private:
     void writeMetadata(const Window& window, const QString& error = {});
     void onFailures(const std::vector<FileWriter::Failure>& failures);
     int createFile(Window& window, const QString& path);
+    bool createEdgeFile(Window& window);
+    void writeHeader(Window& window);
 
     const TickClock& clock_;
     QString version_;

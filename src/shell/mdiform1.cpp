@@ -149,8 +149,10 @@ Form3& MDIForm1::form3()
 
 TrendForm& MDIForm1::trendForm()
 {
-    if (!trendForm_)
+    if (!trendForm_) {
         trendForm_ = new TrendForm(*form2().feed(), *backends_.clock, this);
+        recorder_->addFeed(trendForm_->feed());
+    }
     return *trendForm_;
 }
 

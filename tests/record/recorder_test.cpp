@@ -12,6 +12,7 @@
 #include "support/fakejoystick.h"
 #include "support/fakeserial.h"
 #include "support/widgets.h"
+#include "trend/trendform.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -53,6 +55,41 @@ QString text(QWidget* client, const char* name)
 {
     return control<QLabel>(client, name)->text();
 }
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every entry of the folder, hidden ones and links included.
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+// While alive, no file of this process can grow past `bytes`: a write takes what fits and the
+// next is refused, as on a disk that fills.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ok_ = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    rlimit previous_{};
+    bool ok_ = false;
+};
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -317,18 +354,16 @@ TEST_F(RecorderTest, AFileThatCannotBeWrittenEndsOnlyItsWindowsRecording)
     pick(com.client(), "snimace", "1");
     start();
 
-    // The edge file can grow to 64 KiB only: the writing fails inside a row.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit previous{};
-    getrlimit(RLIMIT_FSIZE, &previous);
-    rlimit limited = previous;
-    limited.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    for (int i = 0; i < 2000; ++i)
-        ASSERT_TRUE(serial.lines()->pulse(comEvCTS, clock.milliseconds(), clock.milliseconds()));
-    game.Timer1_Timer();
-    recorder.sync();
-    setrlimit(RLIMIT_FSIZE, &previous);
+    {
+        // The edge file can grow to 64 KiB only: the writing fails inside a row.
+        const FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.ok());
+        for (int i = 0; i < 2000; ++i)
+            ASSERT_TRUE(
+                serial.lines()->pulse(comEvCTS, clock.milliseconds(), clock.milliseconds()));
+        game.Timer1_Timer();
+        recorder.sync();
+    }
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("_com_hrany.csv")) &&
                 messages[0].contains(QStringLiteral("File too large")))
@@ -355,6 +390,158 @@ TEST_F(RecorderTest, AFileThatCannotBeWrittenEndsOnlyItsWindowsRecording)
         << messages[1].toStdString();
     EXPECT_FALSE(game.feed()->readingHeard());
     EXPECT_EQ(text(game.client(), "joy3"), u"3");
+}
+
+// A disk that fills while a window's metadata is written anew: the last whole metadata stays (not
+// an empty or cut file), nothing of the attempt is left behind, and the failure is told once like
+// any other.
+TEST_F(RecorderTest, MetadataThatCannotBeWrittenKeepsItsLastWholeVersion)
+{
+    FakeSerialLinesProvider serial;
+    Form2 com(serial, clock);
+    recorder.addFeed(com.feed());
+    com.show(&area);
+    stopTimers(com.client());
+    pick(com.client(), "port", "COM1");
+    start();
+    recorder.sync();
+    const QString json =
+        file(QStringLiteral("_com.csv")).replace(QStringLiteral(".csv"), QStringLiteral(".json"));
+    const QByteArray before = contents(json);
+    ASSERT_EQ(metadata(QStringLiteral("com"))[u"port"].toString(), u"COM1");
+    const QStringList filesBefore = entries(dir.path());
+    {
+        const FileSizeLimit full(64);
+        ASSERT_TRUE(full.ok());
+        pick(com.client(), "interval", "10s");
+        recorder.sync();
+        // The window's recording ends, and its closing metadata meets the full disk too.
+        recorder.sync();
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains(QFileInfo(json).fileName()) &&
+                messages[0].contains(QStringLiteral("File too large")))
+        << messages[0].toStdString();
+    EXPECT_EQ(contents(json), before);
+    EXPECT_EQ(entries(dir.path()), filesBefore) << "no temporary file is left";
+}
+
+// The write probe makes a file of its own: a link already in the folder under the probe's old name
+// is neither followed nor removed, and the probe leaves nothing behind.
+TEST_F(RecorderTest, TheWriteProbeTouchesNothingAlreadyInTheFolder)
+{
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("dolezite.txt"));
+    {
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("nenahraditelne");
+    }
+    const QString link = dir.filePath(QStringLiteral(".diagnostika-zapis"));
+    ASSERT_TRUE(QFile::link(target, link));
+    start();
+    EXPECT_EQ(contents(target), "nenahraditelne");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral(".diagnostika-zapis")});
+}
+
+// "Spustiť záznam..." with a folder that will not do, while recording: the recording goes on into
+// its folder, and the message says so.
+TEST_F(RecorderTest, AFolderRefusedWhileRecordingLeavesTheRecordingRunning)
+{
+    FakeJoystick joystick;
+    joystick.position = JoyInfo{1, 2, 3, 0};
+    Form3 game(joystick);
+    recorder.addFeed(game.feed());
+    game.show(&area);
+    stopTimers(game.client());
+    start();
+    game.Timer1_Timer();
+
+    QFile blocker(dir.filePath(QStringLiteral("subor")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    std::vector<QString> refused{dir.filePath(QStringLiteral("subor/zaznamy"))};
+    // A folder that exists and takes no files, whoever runs the test.
+    if (QFileInfo(QStringLiteral("/proc/self")).isDir())
+        refused.emplace_back(QStringLiteral("/proc/self"));
+    for (const QString& folder : refused) {
+        QString error;
+        EXPECT_FALSE(recorder.start(folder, &error)) << folder.toStdString();
+        EXPECT_TRUE(error.contains(folder) &&
+                    error.contains(QStringLiteral("Záznam pokračuje do priečinka %1.")
+                                       .arg(QDir::toNativeSeparators(dir.path()))))
+            << error.toStdString();
+        EXPECT_TRUE(recorder.isRecording());
+        EXPECT_EQ(recorder.folder(), QDir(dir.path()).absolutePath());
+        game.Timer1_Timer();
+    }
+    recorder.stop();
+    EXPECT_EQ(rows(QStringLiteral("_game.csv")).size(), 2 + refused.size())
+        << "the header and every reading";
+    EXPECT_TRUE(messages.empty());
+}
+
+// A recording cut short before any window's first tick, or a program killed, still leaves each
+// window's files with their header rows and a metadata that lists every file; the header names
+// what the window's readings carry, in their order.
+TEST_F(RecorderTest, EachWindowsFilesAreWholeFromTheStartOfItsRecording)
+{
+    FakeSerialLinesProvider serial;
+    Form2 com(serial, clock);
+    SimulatedPortIo io({888, 956}, SimulatedPortIo::driftingInputs(clock));
+    Form1 lpt(io);
+    FakeJoystick joystick;
+    joystick.position = JoyInfo{1, 2, 3, 0};
+    Form3 game(joystick);
+    TrendForm trend(*com.feed(), clock);
+    std::vector<MeasurementForm*> forms{&com, &lpt, &game, &trend};
+    for (MeasurementForm* form : forms) {
+        recorder.addFeed(form->feed());
+        form->show(&area);
+        stopTimers(form->client());
+    }
+    pick(com.client(), "port", "COM1");
+    start();
+    recorder.sync(); // what a killed program leaves
+
+    for (MeasurementForm* form : forms) {
+        const QString source = form->feed()->source();
+        const auto readings =
+            readCsvFile(file(QStringLiteral("_") + source + QStringLiteral(".csv")));
+        ASSERT_TRUE(readings && readings->size() == 1) << source.toStdString();
+        EXPECT_EQ(readings->front().mid(0, 3), (QStringList{"cas [s]", "datum_cas", "udalost"}));
+    }
+    const QString edgeFile = file(QStringLiteral("_com_hrany.csv"));
+    ASSERT_FALSE(edgeFile.isEmpty());
+    EXPECT_EQ(readCsvFile(edgeFile)->size(), 1u) << "its header";
+    EXPECT_EQ(metadata(QStringLiteral("com"))[u"files"][u"edges"].toString(),
+              QFileInfo(edgeFile).fileName());
+
+    std::map<QString, QStringList> published;
+    for (MeasurementForm* form : forms) {
+        QObject::connect(form->feed(), &Feed::reading, form, [&, form](const FeedReading& r) {
+            QStringList columns;
+            for (const FeedValue& v : r.values)
+                columns.append(
+                    QString::fromUtf8(v.name) +
+                    (*v.unit ? QStringLiteral(" [%1]").arg(QString::fromUtf8(v.unit)) : QString()));
+            published.emplace(form->feed()->source(), columns);
+        });
+    }
+    clock.advance(1000);
+    com.Timer1_Timer();
+    lpt.Timer1_Timer();
+    game.Timer1_Timer();
+    trend.refresh();
+    recorder.stop();
+    EXPECT_TRUE(messages.empty());
+    for (MeasurementForm* form : forms) {
+        const QString source = form->feed()->source();
+        const std::vector<QStringList> readings =
+            rows(QStringLiteral("_") + source + QStringLiteral(".csv"));
+        ASSERT_EQ(readings.size(), 2u) << source.toStdString();
+        EXPECT_EQ(readings.front().mid(3), published[source]) << source.toStdString();
+    }
 }
 
 } // namespace

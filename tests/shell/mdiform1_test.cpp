@@ -11,6 +11,7 @@
 #include "support/fakejoystick.h"
 #include "support/fakeportio.h"
 #include "support/fakeserial.h"
+#include "trend/trendform.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -173,6 +174,27 @@ TEST_F(MDIForm1Test, RecordingShowsInTheCaptionAndPicturesGoToItsFolder)
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
     EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*_game.*")}).size(), 3)
         << "readings, metadata and the picture";
+}
+
+// The speed trend is recorded beside the serial window it follows: a file of its own, with its
+// header and what it showed.
+TEST_F(MDIForm1Test, RecordingTakesTheTrendWindowToo)
+{
+    QTemporaryDir dir;
+    entry("mnuSerialItem")->trigger();
+    entry("mnuTrendItem")->trigger();
+    ASSERT_TRUE(main->startRecording(dir.path()));
+    main->trendForm().refresh();
+    entry("mnuRecordStop")->trigger();
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("*_trend.csv")});
+    ASSERT_EQ(files.size(), 1);
+    QFile file(QDir(dir.path()).filePath(files[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], "cas [s],datum_cas,udalost,otacky [min^-1],minimum [min^-1],maximum "
+                        "[min^-1]");
+    EXPECT_TRUE(lines[1].contains(",refresh,")) << lines[1].toStdString();
 }
 
 TEST_F(MDIForm1Test, AboutBoxShowsTwoLines)
