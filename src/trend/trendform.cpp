@@ -341,7 +341,10 @@ void TrendForm::draw()
     if (found)
         widen(r.lower, r.upper);
     if (y) {
-        const double margin = std::max(1.0, 0.05 * y->size());
+        // A steady shaft's speed wanders by thousandths of a percent: blown up to the chart's
+        // height that would look like a rough run (and cost the most to draw). The axis spans at
+        // least a percent of the speed.
+        const double margin = std::max({1.0, 0.05 * y->size(), 0.005 * std::abs(y->upper)});
         plot_->yAxis->setRange(std::max(0.0, y->lower - margin), y->upper + margin);
     }
     plot_->replot(QCustomPlot::rpQueuedReplot);
