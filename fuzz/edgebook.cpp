@@ -126,10 +126,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::array<std::uint32_t, lineCount> n{};
         std::array<bool, lineCount> level = before;
         for (const Edge& edge : edges) {
-            FUZZ_CHECK(edge.line >= 0 && edge.line < lineCount);
-            FUZZ_CHECK(edge.level != level[edge.line]);
-            level[edge.line] = edge.level;
-            ++n[edge.line];
+            const int line = index(edge.line);
+            FUZZ_CHECK(line >= 0 && line < lineCount);
+            FUZZ_CHECK(edge.level != level[line]);
+            level[line] = edge.level;
+            ++n[line];
         }
         FUZZ_CHECK(level == after);
 

@@ -94,7 +94,7 @@ int main(int argc, char** argv)
                                      ? 0.0
                                      : readNumber(text, QLocale()).value_or(std::nan(""));
             seen.push_back({previous, now, shown, box.meanSpeedBetween(previous, now), counted,
-                            box.pulsesBetween(previous, now, lineCTS)});
+                            box.pulsesBetween(previous, now, index(Line::CTS))});
         }
         previous = now;
         if (static_cast<int>(seen.size()) == intervals)

@@ -57,7 +57,9 @@ void readEdgeFile(const QString& path, Result& r)
         if (fields.size() != 5)
             continue;
         ++r.rows;
-        const int line = fields[2] == "CTS" ? lineCTS : fields[2] == "DSR" ? lineDSR : lineCD;
+        const int line = fields[2] == "CTS"   ? index(Line::CTS)
+                         : fields[2] == "DSR" ? index(Line::DSR)
+                                              : index(Line::CD);
         const std::int64_t us = fields[0].toLongLong();
         r.ordered = r.ordered && us >= previous[line] && fields[3] != previousLevel[line];
         previous[line] = us;

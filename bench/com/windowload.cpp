@@ -44,7 +44,7 @@ WindowLoad runSerialWindow(QMdiArea& area, double edgesPerSecond, int seconds,
             return;
         for (const FeedValue& v : reading.values) {
             if (std::string_view(v.name) == "impulzycts")
-                r.counted[lineCTS] += static_cast<std::int64_t>(v.value.value_or(0));
+                r.counted[index(Line::CTS)] += static_cast<std::int64_t>(v.value.value_or(0));
         }
     });
     for (const auto& [list, item] : {std::pair{"vstup", "CTS"},
@@ -78,9 +78,9 @@ WindowLoad runSerialWindow(QMdiArea& area, double edgesPerSecond, int seconds,
     const double wallSeconds = static_cast<double>(wall.nsecsElapsed()) * 1e-9;
     r.cpuPercent = 100.0 * (cpuSeconds() - cpuBefore) / wallSeconds;
 
-    r.counted[lineCTS] += form.impulzycts;
-    r.counted[lineDSR] = form.impulzyposuvu;
-    r.counted[lineCD] = form.impulzyuhla;
+    r.counted[index(Line::CTS)] += form.impulzycts;
+    r.counted[index(Line::DSR)] = form.impulzyposuvu;
+    r.counted[index(Line::CD)] = form.impulzyuhla;
     const SensorBox box(machine);
     for (int line = 0; line < lineCount; ++line)
         r.made[line] = box.pulsesBetween(lines->openedAtMs(), lines->lastReadingMs(), line);

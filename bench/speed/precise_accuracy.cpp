@@ -56,7 +56,7 @@ Worst run(const SensorBox::Machine& machine, double p, std::int64_t fromMs, std:
         if (delays && e.timed) {
             const double at = static_cast<double>(e.stampMs) * 1e3;
             delays->push_back(static_cast<double>(e.stampUs) -
-                              box.changeTimeUs(lineCTS, changes, at - 1e3, at));
+                              box.changeTimeUs(index(Line::CTS), changes, at - 1e3, at));
         }
         if (e.level)
             return;
@@ -64,7 +64,7 @@ Worst run(const SensorBox::Machine& machine, double p, std::int64_t fromMs, std:
         precise.addPulse(e.stampUs, e.timed);
     });
     lines.open(1, nullptr);
-    changes = (*box.sampleAt(fromMs).counts)[lineCTS];
+    changes = (*box.sampleAt(fromMs).counts)[index(Line::CTS)];
     Worst w;
     for (std::int64_t ms = fromMs + 1; ms <= toMs; ++ms) {
         clock.now = ms;
@@ -94,7 +94,7 @@ SensorBox::Machine machine(double meanSpeed, double swing, double p)
     m.meanSpeed = meanSpeed;
     m.swing = swing;
     m.periodMs = 40'000;
-    m.sensors[lineCTS] = {p, 0.5, 0.1};
+    m.sensors[index(Line::CTS)] = {p, 0.5, 0.1};
     return m;
 }
 

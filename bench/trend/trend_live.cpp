@@ -125,13 +125,13 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
 {
     HandThenLiveClock clock;
     SensorBox::Machine machine = SensorBox::machineFor(1);
-    machine.sensors[lineCTS].pulsesPerRevolution = 8;
+    machine.sensors[index(Line::CTS)].pulsesPerRevolution = 8;
     machine.meanSpeed = pulsesPerSecond * 60 / 8;
     machine.swing = 0;
     const double truth = machine.meanSpeed;
     Provider provider(clock, machine);
     Form2 form2(provider, clock);
-    TrendForm trend(*form2.feed(), clock);
+    TrendForm trend(*form2.speedInput(), clock);
     QMdiArea area;
     area.resize(1000, 800);
     area.show();

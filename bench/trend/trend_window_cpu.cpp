@@ -1,6 +1,6 @@
 // The speed-trend window's CPU with an hour of points: the window opens, an hour of edges at 200
-// pulses per second (720,000 per-pulse points) is fed to it through a serial window's feed, then
-// edges keep coming live at that rate for a while, with the whole hour shown and with the last
+// pulses per second (720,000 per-pulse points) is fed to it through a serial window's speed input,
+// then edges keep coming live at that rate for a while, with the whole hour shown and with the last
 // 10 s shown. Reports the CPU the process used while live.
 //
 //   trend_window_cpu [seconds per case, default 5]
@@ -45,24 +45,19 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     ShiftedClock clock;
     clock.steady.start();
-    Feed feed(QStringLiteral("com"), QStringLiteral("Meranie cez sériový port, handshaking"));
-    feed.publishOpened();
-    feed.publishSettings({{"port", QStringLiteral("COM1")},
-                          {"captureMode", QStringLiteral("simulated")},
-                          {"snimace", QStringLiteral("4")},
-                          {"interval", QStringLiteral("1s")},
-                          {"vstup", QStringLiteral("CTS")}});
+    SpeedInput input;
+    input.publishSettings({1, Line::CTS, 4.0, 1000, CaptureMode::Simulated});
     QMdiArea area;
     area.resize(900, 700);
     area.show();
-    TrendForm trend(feed, clock);
+    TrendForm trend(input, clock);
     trend.show(&area);
     auto* span = trend.client()->findChild<QComboBox*>(QStringLiteral("rozsah"));
 
     // An hour of pulses, at once.
     std::int64_t k = 0;
     const auto edge = [&](std::int64_t us, bool level) {
-        feed.publishEdge(LineEvent{comEvCTS, level, us / 1000, us, true});
+        input.publishEdge(LineEvent{comEvCTS, level, us / 1000, us, true});
     };
     const double loadCpu = bench::cpuSeconds();
     for (; pulseUs(k) < 3'600'000'000; ++k) {

@@ -17,13 +17,12 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <utility>
 
 namespace diagnostika {
 namespace {
-
-using com::Line;
 
 constexpr ColourValue readoutYellow = colourValue(255, 255, 0);
 constexpr ColourValue graphOlive = colourValue(128, 128, 0);
@@ -73,28 +72,29 @@ void fillList(QComboBox* list, std::initializer_list<const char*> items)
 } // namespace
 
 // A mark entry and the number it reads as. Pulses read it tens of thousands of times a second, so
-// its text is parsed again only when it changes (or the locale does). An entry that does not read
+// its text is parsed only when it changes (or the locale does). An entry that does not read
 // as a usable number turns red until it reads as one again.
 class NumberEntry : public QObject {
 public:
-    explicit NumberEntry(QLineEdit* entry) : QObject(entry), entry_(entry)
+    // `beforeChange` runs when the text has changed but before the new number is taken, so that
+    // pulses seen earlier can still be reckoned with the old one.
+    NumberEntry(QLineEdit* entry, std::function<void()> beforeChange)
+        : QObject(entry), entry_(entry)
     {
-        connect(entry, &QLineEdit::textChanged, this, [this] {
-            parsed_ = false;
+        parse();
+        connect(entry, &QLineEdit::textChanged, this, [this, beforeChange] {
+            beforeChange();
+            parse();
             if (invalid_)
-                read();
+                mark(!value_);
         });
     }
 
     // The entry's number, marking the entry invalid when there is none.
     std::optional<double> read()
     {
-        const QLocale locale;
-        if (!parsed_ || locale != locale_) {
-            value_ = readNumber(entry_->text(), locale);
-            locale_ = locale;
-            parsed_ = true;
-        }
+        if (QLocale() != locale_)
+            parse();
         mark(!value_);
         return value_;
     }
@@ -115,8 +115,15 @@ public:
     }
 
 private:
+    // The text is parsed when it changes, not when it is read: a pulse reckoned just before a
+    // change must still find the number the text stood for then.
+    void parse()
+    {
+        locale_ = QLocale();
+        value_ = readNumber(entry_->text(), locale_);
+    }
+
     QLineEdit* entry_;
-    bool parsed_ = false;
     QLocale locale_;
     std::optional<double> value_;
     bool invalid_ = false;
@@ -183,10 +190,10 @@ Form2::Form2(SerialLinesProvider& serial, const TickClock& clock, QObject* paren
     : MeasurementForm(QStringLiteral("com"),
                       QStringLiteral("Meranie cez sériový port, handshaking"), QSize(7575, 4350),
                       parent),
-      serial_(serial), clock_(clock)
+      serial_(serial), clock_(clock), speedInput_(new SpeedInput(this))
 {
     setObjectName(QStringLiteral("Form2"));
-    feed()->setCaptureTiming([this] {
+    speedInput_->setTiming([this] {
         if (!mscomm1_ || !mscomm1_->isOpen())
             return CaptureTiming{};
         return CaptureTiming{mscomm1_->seenUntilUs(), mscomm1_->stampUncertaintyUs()};
@@ -322,8 +329,10 @@ void Form2::buildControls(QWidget* client)
         previous = widget;
     }
 
-    znackaNumber_ = new NumberEntry(znacka_);
-    znackauNumber_ = new NumberEntry(znackau_);
+    // Every user action takes the edges seen before it first, as the timer ticks do: a pulse seen
+    // a moment before a change belongs to the settings before it.
+    znackaNumber_ = new NumberEntry(znacka_, [this] { takePendingEdges(); });
+    znackauNumber_ = new NumberEntry(znackau_, [this] { takePendingEdges(); });
     connect(port_, &QComboBox::activated, this, &Form2::port_Click);
     connect(nulovanieposuvu, &QPushButton::clicked, this, &Form2::nulovanieposuvu_Click);
     connect(nulovanieuhla, &QPushButton::clicked, this, &Form2::nulovanieuhla_Click);
@@ -336,18 +345,22 @@ void Form2::buildControls(QWidget* client)
     connect(mscomm, &SerialLines::lineChanged, this, &Form2::MSComm1_OnComm);
     connect(mscomm, &SerialLines::portLost, this, &Form2::portLost);
 
-    // The feed hears of every setting after the handler that reacts to it.
+    // A pick changes which pulses a measurement follows only after the edges seen before it have
+    // gone to the inputs as they were; then the feed hears of it.
+    for (const auto& [list, input] : {std::pair{vstup_, &pulseInputs_.speed},
+                                      {vstupposuvu_, &pulseInputs_.displacement},
+                                      {vstupuhla_, &pulseInputs_.angle},
+                                      {vstupintervalu_, &pulseInputs_.duration},
+                                      {vstupfrekv_, &pulseInputs_.frequency}})
+        connect(list, &QComboBox::currentTextChanged, this, [this, input](const QString& text) {
+            takePendingEdges();
+            *input = lineOfName(text);
+        });
     connect(port_, &QComboBox::activated, this, &Form2::settingsToFeed);
     connect(mscomm, &SerialLines::portLost, this, &Form2::settingsToFeed);
     for (QComboBox* list :
          {snimace_, interval_, vstup_, vstupposuvu_, vstupuhla_, vstupintervalu_, vstupfrekv_})
         connect(list, &QComboBox::currentTextChanged, this, &Form2::settingsToFeed);
-    for (const auto& [list, input] : {std::pair{vstupposuvu_, &pulseInputs_.displacement},
-                                      {vstupuhla_, &pulseInputs_.angle},
-                                      {vstupintervalu_, &pulseInputs_.duration},
-                                      {vstupfrekv_, &pulseInputs_.frequency}})
-        connect(list, &QComboBox::currentTextChanged, this,
-                [input](const QString& text) { *input = com::lineOfText(text); });
     for (QLineEdit* entry : {priemerobj_, znacka_, znackau_})
         connect(entry, &QLineEdit::textChanged, this, &Form2::settingsToFeed);
 
@@ -383,6 +396,7 @@ void Form2::formLoad()
 void Form2::formUnload()
 {
     closePort();
+    speedInput_->publishSettings({});
 }
 
 void Form2::closePort()
@@ -483,10 +497,12 @@ void Form2::moveKnob(float leftTwips)
 
 void Form2::MSComm1_OnComm(const LineEvent& event)
 {
-    const std::optional<Line> line = com::lineOfEvent(event.commEvent);
+    const std::optional<Line> line = lineOfEvent(event.commEvent);
     if (!line || !ctsx_)
         return;
     feed()->publishEdge(event);
+    if (pulseInputs_.speed == *line)
+        speedInput_->publishEdge(event);
 
     PictureBox* const indicators[] = {ctsx_, dsrx_, cdx_}; // in the order of Line
     PictureBox* indicator = indicators[static_cast<int>(*line)];
@@ -583,6 +599,7 @@ void Form2::showPulseReadouts()
 
 void Form2::nulovanieposuvu_Click()
 {
+    takePendingEdges();
     impulzyposuvu = 0;
     pulseReadouts_.metres.reset(); // the zero replaces what pulses left to show
     if (posuvx_)
@@ -591,6 +608,7 @@ void Form2::nulovanieposuvu_Click()
 
 void Form2::nulovanieuhla_Click()
 {
+    takePendingEdges();
     impulzyuhla = 0;
     impulzyposuvnika = 0;
     pulseReadouts_.angle.reset();
@@ -613,7 +631,7 @@ void Form2::Timer1_Timer()
     const OnReturn published{[this, &counts] { readingToFeed("Timer1", counts); }};
     const QLocale locale;
 
-    const std::optional<Line> line = com::lineOfText(vstup_->currentText());
+    const std::optional<Line> line = lineOfName(vstup_->currentText());
     if (line) {
         const std::int64_t count = speedCount(*this, *line);
         if (const std::optional<com::SpeedInterval> interval =
@@ -624,12 +642,17 @@ void Form2::Timer1_Timer()
             counts.wholeInterval =
                 counts.coveredMs &&
                 std::abs(*counts.coveredMs - interval->periodMs) * 20 <= interval->periodMs;
+            std::optional<double> counted;
             // Without a pulses-per-revolution value there is no speed to show: the readout stays
             // as it is rather than showing a division by zero.
             if (const std::optional<double> p =
                     com::pulsesPerRevolution(snimace_->currentText(), locale)) {
-                otacky_->setText(patternNumber(com::speed(count, *interval, *p), u"##.##", locale));
+                const double speed = com::speed(count, *interval, *p);
+                otacky_->setText(patternNumber(speed, u"##.##", locale));
+                counted = speed;
             }
+            if (counted && counts.coveredMs)
+                speedInput_->publishCounted({*counted, *counts.coveredMs, *counts.wholeInterval});
             if (*line == Line::DSR)
                 impulzydsr = 0;
             // Assigning an unchanged period would restart the timer and shift every later tick
@@ -758,11 +781,26 @@ void Form2::readingToFeed(const char* event, PeriodCounts counts) const
                             }});
 }
 
+void Form2::speedInputToFollowers()
+{
+    const bool open = mscomm1_ && mscomm1_->isOpen();
+    const std::optional<com::SpeedInterval> interval =
+        com::intervalOfText(interval_->currentText());
+    speedInput_->publishSettings({
+        open ? mscomm1_->commPort() : 0,
+        lineOfName(vstup_->currentText()),
+        com::pulsesPerRevolution(snimace_->currentText(), QLocale()),
+        interval ? interval->periodMs : 0,
+        open ? std::optional(mscomm1_->captureMode()) : std::nullopt,
+    });
+}
+
 void Form2::settingsToFeed()
 {
     // Filling the lists while loading is not a change: the settings are told once it has opened.
     if (!port_ || !feed()->isOpen())
         return;
+    speedInputToFollowers();
     const bool open = mscomm1_ && mscomm1_->isOpen();
     feed()->publishSettings({
         {"port", open ? portName(mscomm1_->commPort()) : QString()},

@@ -13,6 +13,7 @@
 
 #include "com/serialformulas.h"
 #include "common/measurementform.h"
+#include "common/speedinput.h"
 #include "platform/seriallines.h"
 #include "platform/tickclock.h"
 
@@ -43,6 +44,8 @@ public:
 
     // The serial control while the window is open, else null.
     SerialLines* MSComm1() const { return mscomm1_; }
+    // The speed input, for the windows that follow the shaft; lives as long as this object.
+    SpeedInput* speedInput() const { return speedInput_; }
 
     // Shows the readouts that pulses changed (displacement, angle and its knob, duration) now.
     // Pulses keep their values exact but write them to the screen only at its pace, about 60 times
@@ -115,6 +118,8 @@ private:
     void readingToFeed(const char* event, PeriodCounts counts) const;
 
     void portLost(const SerialError& error);
+    // Tells the speed input's followers what the lists and the port now say.
+    void speedInputToFollowers();
     void moveKnob(float leftTwips);
     void closePort();
     void takePendingEdges();
@@ -122,6 +127,7 @@ private:
 
     SerialLinesProvider& serial_;
     const TickClock& clock_;
+    SpeedInput* speedInput_;
     QPointer<SerialLines> mscomm1_;
     // When the speed counts began to count: the last Timer1 tick that ended a period, or the
     // port's opening; none before a port has opened.
@@ -159,7 +165,7 @@ private:
     // The line each per-pulse measurement follows, as its list shows it, kept as the lists change:
     // asking four lists for their texts on every pulse cost more than the pulse's own work.
     struct PulseInputs {
-        std::optional<com::Line> displacement, angle, duration, frequency;
+        std::optional<Line> speed, displacement, angle, duration, frequency;
     } pulseInputs_;
     // What the pulses changed since the readouts were last shown.
     struct PulseReadouts {

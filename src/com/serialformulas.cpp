@@ -9,42 +9,6 @@
 
 namespace diagnostika::com {
 
-std::optional<Line> lineOfEvent(int commEvent)
-{
-    switch (commEvent) {
-    case comEvCTS:
-        return Line::CTS;
-    case comEvDSR:
-        return Line::DSR;
-    case comEvCD:
-        return Line::CD;
-    default:
-        return std::nullopt;
-    }
-}
-
-QString lineName(Line line)
-{
-    switch (line) {
-    case Line::CTS:
-        return QStringLiteral("CTS");
-    case Line::DSR:
-        return QStringLiteral("DSR");
-    case Line::CD:
-        return QStringLiteral("CD");
-    }
-    return {};
-}
-
-std::optional<Line> lineOfText(QStringView text)
-{
-    for (Line line : {Line::CTS, Line::CD, Line::DSR}) {
-        if (text == lineName(line))
-            return line;
-    }
-    return std::nullopt;
-}
-
 double displacementMetres(std::int64_t pulses, double millimetresPerPulse)
 {
     return static_cast<double>(pulses) * millimetresPerPulse / 1000;

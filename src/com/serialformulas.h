@@ -12,14 +12,6 @@
 
 namespace diagnostika::com {
 
-// The three handshake lines, each with its event code and its name in the input lists.
-enum class Line { CTS, DSR, CD };
-
-std::optional<Line> lineOfEvent(int commEvent); // 3, 4, 5; nothing for any other code
-QString lineName(Line line);                    // "CTS", "DSR", "CD"
-// The line a list's text picks: an exact, case-sensitive match of one of the names, else nothing.
-std::optional<Line> lineOfText(QStringView text);
-
 // Colours of a line indicator.
 inline constexpr std::uint32_t indicatorActive = 0x00000FFF;
 inline constexpr std::uint32_t indicatorInactive = 0x00000000;

@@ -12,8 +12,6 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
-#include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -47,15 +45,6 @@ struct FeedSetting {
 };
 using FeedSettings = std::vector<FeedSetting>;
 
-// What a pulse capture knows beyond its edges (the serial window's feed only).
-struct CaptureTiming {
-    // The lines have been looked at up to here, and every edge before it published; none while no
-    // port is open. See SerialLines::seenUntilUs.
-    std::optional<std::int64_t> seenUntilUs;
-    // How much two stamps' lateness may differ, in microseconds.
-    std::int64_t stampUncertaintyUs = 0;
-};
-
 class Feed : public QObject {
     Q_OBJECT
 public:
@@ -78,10 +67,6 @@ public:
     void publishReading(const FeedReading& reading) { Q_EMIT this->reading(reading); }
     void publishSettings(FeedSettings settings);
     void publishEdge(const LineEvent& event) { Q_EMIT edge(event); }
-    // The serial window's: where captureTiming() asks.
-    void setCaptureTiming(std::function<CaptureTiming()> source) { timing_ = std::move(source); }
-    // Asked when needed, not published: the capture looks at its lines hundreds of times a second.
-    CaptureTiming captureTiming() const { return timing_ ? timing_() : CaptureTiming{}; }
 
 Q_SIGNALS:
     // The window has opened (its controls exist); `settingsChanged` follows at once.
@@ -101,7 +86,6 @@ private:
     QString title_;
     bool open_ = false;
     FeedSettings settings_;
-    std::function<CaptureTiming()> timing_;
 };
 
 } // namespace diagnostika

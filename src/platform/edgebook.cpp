@@ -92,7 +92,8 @@ std::vector<Edge> EdgeBook::update(const LineSample& sample)
             // The last edge of a line ends at its new level; earlier ones alternate.
             const bool lastParity = ((n[i] - 1 - round) & 1u) == 0;
             const bool last = round == n[i] - 1;
-            edges.push_back({i, lastParity ? after[i] : !after[i], last && lastTimed[i]});
+            edges.push_back(
+                {static_cast<Line>(i), lastParity ? after[i] : !after[i], last && lastTimed[i]});
         }
     }
 

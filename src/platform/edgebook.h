@@ -32,14 +32,6 @@
 
 namespace diagnostika {
 
-// Index of a line in the arrays below: the order in which edges of one reading are interleaved.
-enum LineIndex : int { lineCTS = 0, lineDSR = 1, lineCD = 2, lineCount = 3 };
-
-constexpr int commEventOf(int line)
-{
-    return line == lineCTS ? comEvCTS : line == lineDSR ? comEvDSR : comEvCD;
-}
-
 // One reading of the three lines, taken at `atMs` on the tick clock. `counts` is empty where the
 // driver keeps no counters.
 struct LineSample {
@@ -49,7 +41,7 @@ struct LineSample {
 };
 
 struct Edge {
-    int line = lineCTS;
+    Line line = Line::CTS;
     bool level = false;
     // Whether the reading's moment is this edge's own time: true only for a line's last edge of a
     // reading, and not for an edge added because a level disagreed with its counter for a while.

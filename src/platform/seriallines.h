@@ -9,6 +9,8 @@
 // seen. Edges are never merged or dropped by this layer; where a driver cannot tell every edge, the
 // port's `captureMode()` says so.
 
+#include "line.h"
+
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -24,6 +26,25 @@ enum CommEventCode : int {
     comEvDSR = 4,
     comEvCD = 5,
 };
+
+// The line whose change gives `commEvent`; nothing for any other code.
+constexpr std::optional<Line> lineOfEvent(int commEvent)
+{
+    switch (commEvent) {
+    case comEvCTS:
+        return Line::CTS;
+    case comEvDSR:
+        return Line::DSR;
+    case comEvCD:
+        return Line::CD;
+    default:
+        return std::nullopt;
+    }
+}
+constexpr int commEventOf(Line line)
+{
+    return line == Line::CTS ? comEvCTS : line == Line::DSR ? comEvDSR : comEvCD;
+}
 
 struct LineEvent {
     int commEvent = 0;        // comEvCTS, comEvDSR or comEvCD

@@ -12,20 +12,6 @@
 namespace diagnostika::record {
 namespace {
 
-const char* lineName(int commEvent)
-{
-    switch (commEvent) {
-    case comEvCTS:
-        return "CTS";
-    case comEvDSR:
-        return "DSR";
-    case comEvCD:
-        return "CD";
-    default:
-        return "";
-    }
-}
-
 QString settingText(const FeedSettings& settings, const char* name)
 {
     for (const FeedSetting& s : settings) {
@@ -317,7 +303,8 @@ void Recorder::onEdge(Window& window, const LineEvent& event)
     row.append(',');
     window.timeText.append(row, startWallMs_ + sinceStartUs / 1000);
     row.append(',');
-    row.append(lineName(event.commEvent));
+    const std::optional<Line> line = lineOfEvent(event.commEvent);
+    row.append(line ? lineName(*line) : "");
     row.append(event.level ? ",1," : ",0,");
     row.append(event.timed ? '1' : '0');
     row.append('\n');

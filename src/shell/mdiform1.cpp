@@ -150,7 +150,7 @@ Form3& MDIForm1::form3()
 TrendForm& MDIForm1::trendForm()
 {
     if (!trendForm_) {
-        trendForm_ = new TrendForm(*form2().feed(), *backends_.clock, this);
+        trendForm_ = new TrendForm(*form2().speedInput(), *backends_.clock, this);
         recorder_->addFeed(trendForm_->feed());
     }
     return *trendForm_;

@@ -16,26 +16,6 @@ namespace {
 
 const char* const unitText = "min^-1";
 
-QString settingOf(const FeedSettings& settings, const char* name)
-{
-    for (const FeedSetting& s : settings) {
-        if (QLatin1StringView(s.name) == QLatin1StringView(name))
-            return s.value;
-    }
-    return {};
-}
-
-int eventOfLine(const QString& name)
-{
-    if (name == QLatin1StringView("CTS"))
-        return comEvCTS;
-    if (name == QLatin1StringView("DSR"))
-        return comEvDSR;
-    if (name == QLatin1StringView("CD"))
-        return comEvCD;
-    return 0;
-}
-
 // One decimal in the user's locale, never grouped, as every number the program writes.
 QString speedText(const std::optional<double>& v)
 {
@@ -54,10 +34,10 @@ void setTextIfChanged(QLabel* label, const QString& text)
 
 } // namespace
 
-TrendForm::TrendForm(Feed& serial, const TickClock& clock, QObject* parent)
+TrendForm::TrendForm(SpeedInput& input, const TickClock& clock, QObject* parent)
     : MeasurementForm(QStringLiteral("trend"), QStringLiteral("Priebeh otáčok"), QSize(10800, 6600),
                       parent),
-      serial_(serial), clock_(clock)
+      input_(input), clock_(clock)
 {
     setObjectName(QStringLiteral("TrendForm"));
 }
@@ -131,12 +111,12 @@ void TrendForm::buildControls(QWidget* client)
     connect(timer_, &QTimer::timeout, this, &TrendForm::refresh);
     timer_->start();
 
-    // The serial window's feed, for as long as this window is open.
-    connect(&serial_, &Feed::settingsChanged, client,
-            [this](const FeedSettings& s) { takeSettings(s); });
-    connect(&serial_, &Feed::edge, client, [this](const LineEvent& e) { takeEdge(e); });
-    connect(&serial_, &Feed::reading, client, [this](const FeedReading& r) { takeReading(r); });
-    connect(&serial_, &Feed::closed, client, [this] { takeSettings({}); });
+    // The serial window's speed input, for as long as this window is open.
+    connect(&input_, &SpeedInput::settingsChanged, client,
+            [this](const SpeedInputSettings& s) { takeSettings(s); });
+    connect(&input_, &SpeedInput::edge, client, [this](const LineEvent& e) { takeEdge(e); });
+    connect(&input_, &SpeedInput::counted, client,
+            [this](const CountedSpeed& c) { takeCounted(c); });
 }
 
 void TrendForm::formLoad()
@@ -154,7 +134,7 @@ void TrendForm::formLoad()
     min_.reset();
     max_.reset();
     following_ = true;
-    takeSettings(serial_.isOpen() ? serial_.settings() : FeedSettings{});
+    takeSettings(input_.settings());
 }
 
 void TrendForm::releaseControls()
@@ -172,28 +152,25 @@ double TrendForm::secondsOf(std::int64_t us) const
     return static_cast<double>(us - originUs_) * 1e-6;
 }
 
-void TrendForm::takeSettings(const FeedSettings& settings)
+void TrendForm::takeSettings(const SpeedInputSettings& settings)
 {
-    const int event = eventOfLine(settingOf(settings, "vstup"));
-    const double p = QLocale().toDouble(settingOf(settings, "snimace"));
-    const QString port = settingOf(settings, "port");
-    captureMode_ = settingOf(settings, "captureMode");
-    stampUncertaintyUs_ = serial_.captureTiming().stampUncertaintyUs;
-    // Another input, pulses-per-revolution or port starts the precise speed again: pulses of
+    // Another port, input or pulses-per-revolution starts the precise speed again: pulses of
     // different meaning must not share a period.
-    if (event != speedEvent_ || p != speed_.pulsesPerRevolution() || port.isEmpty() != !portOpen_) {
+    const double p = settings.pulsesPerRevolution.value_or(0);
+    if (settings.commPort != settings_.commPort || settings.line != settings_.line ||
+        p != speed_.pulsesPerRevolution()) {
         speed_ = speed::PreciseSpeed(p > 0 ? p : 1);
         pulses_ = untimed_ = unsure_ = 0;
     }
-    speedEvent_ = p > 0 ? event : 0;
-    portOpen_ = !port.isEmpty();
+    settings_ = settings;
+    stampUncertaintyUs_ = input_.timing().stampUncertaintyUs;
     updateNote();
 }
 
 void TrendForm::takeEdge(const LineEvent& event)
 {
     // A pulse ends at the change to inactive, as the serial window counts it.
-    if (event.commEvent != speedEvent_ || event.level || !perPulse_)
+    if (!settings_.complete() || event.level || !perPulse_)
         return;
     ++pulses_;
     if (!event.timed)
@@ -212,28 +189,15 @@ void TrendForm::takeEdge(const LineEvent& event)
     dirty_ = true;
 }
 
-void TrendForm::takeReading(const FeedReading& reading)
+void TrendForm::takeCounted(const CountedSpeed& counted)
 {
-    if (QLatin1StringView(reading.event) != QLatin1StringView("Timer1") || !counted_ ||
-        speedEvent_ == 0)
-        return;
-    std::optional<double> speed, coveredMs;
-    bool whole = true;
-    for (const FeedValue& v : reading.values) {
-        const QLatin1StringView name(v.name);
-        if (name == QLatin1StringView("otacky"))
-            speed = v.value;
-        else if (name == QLatin1StringView("obdobie"))
-            coveredMs = v.value;
-        else if (name == QLatin1StringView("celeobdobie"))
-            whole = v.value.value_or(0) != 0;
-    }
     // A count of another period than the interval it is shown for (the first after a port is
     // picked, or after the interval changed) is not a speed.
-    if (!speed || !whole || !coveredMs)
+    if (!counted_ || !settings_.complete() || !counted.wholeInterval)
         return;
     // The count covers the period that ends now; its mean belongs to its middle.
-    counted_->addData(secondsOf(nowUs()) - *coveredMs / 2000, *speed);
+    counted_->addData(secondsOf(nowUs()) - static_cast<double>(counted.coveredMs) / 2000,
+                      counted.speed);
     dirty_ = true;
 }
 
@@ -242,10 +206,10 @@ void TrendForm::updateNote()
     if (!note_)
         return;
     QString text;
-    if (!portOpen_ || speedEvent_ == 0) {
+    if (!settings_.complete()) {
         text = QStringLiteral("Otvorte okno „Meranie COM“, vyberte port, vstup a počet snímačov.");
-    } else if (captureMode_ == QLatin1StringView("levels") ||
-               captureMode_ == QLatin1StringView("polled")) {
+    } else if (settings_.captureMode == CaptureMode::Levels ||
+               settings_.captureMode == CaptureMode::Polled) {
         text = QStringLiteral("Tento port nezaznamená čas jednotlivých impulzov: presná rýchlosť "
                               "je len taká presná, ako často sa port číta.");
     } else if (pulses_ >= 10 && untimed_ * 10 > pulses_) {
@@ -271,10 +235,10 @@ void TrendForm::refresh()
     // The speed is known as far as the capture has looked at the lines, not up to now: edges come
     // in batches, and the time since the last one delivered is no wait for a pulse.
     // With no port open nothing more can come, and the wait runs on the clock.
-    const CaptureTiming timing = serial_.captureTiming();
+    const CaptureTiming timing = input_.timing();
     stampUncertaintyUs_ = timing.stampUncertaintyUs;
     const std::int64_t seen = timing.seenUntilUs.value_or(now);
-    current_ = speedEvent_ ? speed_.current(seen) : std::nullopt;
+    current_ = settings_.complete() ? speed_.current(seen) : std::nullopt;
     if (current_) {
         min_ = std::min(min_.value_or(*current_), *current_);
         max_ = std::max(max_.value_or(*current_), *current_);

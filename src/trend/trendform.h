@@ -2,10 +2,11 @@
 // The speed trend ("Priebeh otáčok"): the serial window's speed input over time, measured two ways
 // side by side. The precise speed comes from the times of the pulses (per pulse, and over a window
 // of one second); the serial window's own counted speed (pulses per interval) is shown as points.
-// The window follows the serial window's port, input and pulses per revolution through its feed,
-// and keeps what it has seen since it opened.
+// The window follows the serial window's port, input and pulses per revolution through its typed
+// speed input, and keeps what it has seen since it opened.
 
 #include "common/measurementform.h"
+#include "common/speedinput.h"
 #include "platform/tickclock.h"
 #include "speed/precisespeed.h"
 #include "trendseries.h"
@@ -24,8 +25,8 @@ namespace diagnostika {
 class TrendForm : public MeasurementForm {
     Q_OBJECT
 public:
-    // `serial` is the serial window's feed; `clock` the tick clock the edges are stamped on.
-    TrendForm(Feed& serial, const TickClock& clock, QObject* parent = nullptr);
+    // `input` is the serial window's speed input; `clock` the tick clock the edges are stamped on.
+    TrendForm(SpeedInput& input, const TickClock& clock, QObject* parent = nullptr);
     ~TrendForm() override;
 
     // Redraws at most this often, and for long spans only as often as a pixel's worth of time.
@@ -60,22 +61,20 @@ protected:
     void releaseControls() override;
 
 private:
-    void takeSettings(const FeedSettings& settings);
+    void takeSettings(const SpeedInputSettings& settings);
     void takeEdge(const LineEvent& event);
-    void takeReading(const FeedReading& reading);
+    void takeCounted(const CountedSpeed& counted);
     void updateNote();
     void setFollowing(bool following);
     double secondsOf(std::int64_t us) const;
     void draw();
     std::int64_t nowUs() const { return clock_.milliseconds() * 1000; }
 
-    Feed& serial_;
+    SpeedInput& input_;
     const TickClock& clock_;
+    SpeedInputSettings settings_;
     speed::PreciseSpeed speed_{4};
     std::int64_t originUs_ = 0;
-    int speedEvent_ = 0; // the comEv code of the speed input, 0 when none
-    QString captureMode_;
-    bool portOpen_ = false;
     std::int64_t stampUncertaintyUs_ = 0;
     // Pulses since the input was chosen; those not timed by their own stamp; per-pulse speeds not
     // drawn because the stamps cannot time their period closely enough.

@@ -3,13 +3,16 @@
 #include "com/serialformulas.h"
 #include "form2fixture.h"
 
+#include <QTest>
+#include <functional>
+
 namespace diagnostika::test {
 namespace {
 
 // Indexes of the per-line stamps.
-constexpr auto cts = static_cast<std::size_t>(com::Line::CTS);
-constexpr auto dsr = static_cast<std::size_t>(com::Line::DSR);
-constexpr auto cd = static_cast<std::size_t>(com::Line::CD);
+constexpr auto cts = static_cast<std::size_t>(Line::CTS);
+constexpr auto dsr = static_cast<std::size_t>(Line::DSR);
+constexpr auto cd = static_cast<std::size_t>(Line::CD);
 
 class Form2CaptureTest : public Form2Test {
 protected:
@@ -221,6 +224,57 @@ TEST_F(Form2CaptureTest, ZeroingStartsTheTotalsAgain)
     pulse(comEvCTS);
     EXPECT_EQ(text("pootocenie"), QStringLiteral("2"));
     EXPECT_EQ(knobLeft(), 14.0);
+}
+
+TEST_F(Form2CaptureTest, EveryUserActionTakesTheEdgesSeenBeforeIt)
+{
+    // Edges reach the window in batches: one the port saw just before the action is handed over
+    // by the action, and so belongs to the settings before it.
+    struct Case {
+        const char* action;
+        std::function<void()> act;
+        std::function<bool()> holds;
+    };
+    const auto queuePulse = [this] {
+        ASSERT_TRUE(lines().queueEdge(comEvCTS, true, 0) && lines().queueEdge(comEvCTS, false, 1));
+    };
+    const Case cases[] = {
+        {"Nulovanie of the displacement",
+         [this] { control<QPushButton>(client(), "nulovanieposuvu")->click(); },
+         [this] { return form->impulzyposuvu == 0 && text("posuvx") == QStringLiteral("0"); }},
+        {"Nulovanie of the angle",
+         [this] { control<QPushButton>(client(), "nulovanieuhla")->click(); },
+         [this] { return form->impulzyuhla == 0 && text("pootocenie") == QStringLiteral("0"); }},
+        {"another displacement input", [this] { pick("vstupposuvu", QStringLiteral("DSR")); },
+         [this] { return form->impulzyposuvu == 1; }},
+        {"another mark", [this] { entry("znacka")->setText(QStringLiteral("1000")); },
+         [this] { return text("posuvx") == QStringLiteral("0,01"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        pick("vstupposuvu", QStringLiteral("CTS"));
+        pick("vstupuhla", QStringLiteral("CTS"));
+        entry("znacka")->setText(QStringLiteral("10"));
+        control<QPushButton>(client(), "nulovanieposuvu")->click();
+        control<QPushButton>(client(), "nulovanieuhla")->click();
+        queuePulse();
+        c.act();
+        lines().deliverPending(); // the next batch, had the action not taken it
+        EXPECT_TRUE(c.holds());
+    }
+}
+
+TEST_F(Form2CaptureTest, PulseReadoutsFollowWithoutATickAndAZeroBeforeTheFrameStays)
+{
+    pick("vstupuhla", QStringLiteral("CTS"));
+    pulse(comEvCTS);
+    // As a person sees it: the readout follows by itself at the screen's pace.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return label("pootocenie")->text() == "2"; }, 2000));
+    // Zeroed between a pulse and the next frame: the frame must not bring the pulse's angle back.
+    pulse(comEvCTS);
+    control<QPushButton>(client(), "nulovanieuhla")->click();
+    form->showPulseReadouts(); // the next frame
+    EXPECT_EQ(label("pootocenie")->text(), QStringLiteral("0"));
 }
 
 TEST_F(Form2CaptureTest, EachTimerTickShowsWhatThePulsesBeforeItLeft)

@@ -159,7 +159,8 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     EXPECT_DOUBLE_EQ(number("f") * pulseWorth, n2);
     // The displacement acceleration: the DSR pulses since the port opened, over 25.
     EXPECT_NEAR(number("zrych") * 25,
-                static_cast<double>(box.pulsesBetween(lines->openedAtMs(), t2, lineDSR)), 1.0);
+                static_cast<double>(box.pulsesBetween(lines->openedAtMs(), t2, index(Line::DSR))),
+                1.0);
     EXPECT_GT(number("zrych"), 0.0);
 
     // Three steps of three traces, each trace in its colour; CTS stands at the last second's count.
@@ -206,8 +207,8 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
     lines->close();
     const std::int64_t first = lines->openedAtMs();
     const std::int64_t last = lines->lastReadingMs();
-    EXPECT_EQ(form.impulzyposuvu, box.pulsesBetween(first, last, lineDSR));
-    EXPECT_EQ(form.impulzyuhla, box.pulsesBetween(first, last, lineCD));
+    EXPECT_EQ(form.impulzyposuvu, box.pulsesBetween(first, last, index(Line::DSR)));
+    EXPECT_EQ(form.impulzyuhla, box.pulsesBetween(first, last, index(Line::CD)));
     EXPECT_GE(form.impulzyuhla, 3);
     EXPECT_NEAR(number("posuvx"), 0.01 * static_cast<double>(form.impulzyposuvu), 1e-9);
     EXPECT_DOUBLE_EQ(number("pootocenie"), 2.0 * static_cast<double>(form.impulzyuhla));

@@ -1,5 +1,6 @@
 // The serial window's arithmetic on its own.
 #include "com/serialformulas.h"
+#include "platform/seriallines.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -16,10 +17,12 @@ TEST(SerialFormulas, EventCodesAndListTextsNameTheLines)
     for (int code : {0, 1, 2, 6, 8002, -4})
         EXPECT_FALSE(lineOfEvent(code)) << code;
 
-    for (Line line : {Line::CTS, Line::DSR, Line::CD})
-        EXPECT_EQ(lineOfText(lineName(line)), line);
+    for (Line line : allLines) {
+        EXPECT_EQ(lineOfEvent(commEventOf(line)), line);
+        EXPECT_EQ(lineOfName(QString::fromLatin1(lineName(line))), line);
+    }
     for (const char* text : {"", "cts", "CTS ", "Cd", "RI"})
-        EXPECT_FALSE(lineOfText(QString::fromUtf8(text))) << text;
+        EXPECT_FALSE(lineOfName(QString::fromUtf8(text))) << text;
 }
 
 TEST(SerialFormulas, PulseDuration)

@@ -28,7 +28,7 @@ std::string text(const std::vector<Edge>& edges)
     for (const Edge& e : edges) {
         if (!s.empty())
             s += ' ';
-        s += e.line == lineCTS ? 'C' : e.line == lineDSR ? 'D' : 'K';
+        s += e.line == Line::CTS ? 'C' : e.line == Line::DSR ? 'D' : 'K';
         s += e.level ? '1' : '0';
     }
     return s;
@@ -58,7 +58,7 @@ TEST_P(OneLine, EdgesAlternateAndEndAtTheLevelReadOnceTheCounterAgrees)
     EXPECT_EQ(text(book.update(
                   counted({7, 100 + c.delta, 0}, {true, c.now, false}, 1000 + EdgeBook::settleMs))),
               c.later);
-    EXPECT_EQ(book.levels()[lineDSR], c.now);
+    EXPECT_EQ(book.levels()[index(Line::DSR)], c.now);
     EXPECT_EQ(text(book.update(counted({7, 100 + c.delta, 0}, {true, c.now, false}, 5000))), "");
 }
 

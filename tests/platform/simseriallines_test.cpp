@@ -258,10 +258,10 @@ TEST(SimulatedPortOnItsThread, DeliversQueuedEdgesOnTheOwnersThreadAndAllByTheCl
     const LineSample first = box.sampleAt(lines.openedAtMs());
     const LineSample last = box.sampleAt(lines.lastReadingMs());
     EXPECT_EQ(lines.lastReadingMs(), clock.milliseconds());
-    for (int line = 0; line < lineCount; ++line)
+    for (const Line line : allLines)
         EXPECT_EQ(static_cast<std::uint32_t>(tally.edges[commEventOf(line)]),
-                  (*last.counts)[line] - (*first.counts)[line])
-            << "line " << line;
+                  (*last.counts)[index(line)] - (*first.counts)[index(line)])
+            << lineName(line);
     EXPECT_GT(tally.pulses[comEvCTS], 3000);
 }
 
@@ -285,10 +285,10 @@ TEST_F(SimulatedPort, EdgesAreStampedATypicalWakeAfterTheirTrueTimeUnlessTooClos
         }
         const double us = static_cast<double>(e.stampMs) * 1e3;
         delays.push_back(static_cast<double>(e.stampUs) -
-                         box.changeTimeUs(lineCTS, changes, us - 1e3, us));
+                         box.changeTimeUs(index(Line::CTS), changes, us - 1e3, us));
     });
     ASSERT_TRUE(lines.open(1, nullptr));
-    changes = (*box.sampleAt(lines.openedAtMs()).counts)[lineCTS]; // counted from time 0
+    changes = (*box.sampleAt(lines.openedAtMs()).counts)[index(Line::CTS)]; // counted from time 0
     run(20'000, 1);
     ASSERT_GT(delays.size(), 400u);
     EXPECT_EQ(untimed, 0) << "a few hundred min^-1 leaves milliseconds between changes";
@@ -301,7 +301,7 @@ TEST_F(SimulatedPort, EdgesAreStampedATypicalWakeAfterTheirTrueTimeUnlessTooClos
     auto fast = SensorBox::machineFor(1);
     fast.meanSpeed = 60'000;
     fast.swing = 0;
-    fast.sensors[lineCTS].pulsesPerRevolution = 50;
+    fast.sensors[index(Line::CTS)].pulsesPerRevolution = 50;
     lines.setMachine(fast);
     ASSERT_TRUE(lines.open(1, nullptr));
     untimed = 0;
@@ -322,7 +322,7 @@ TEST(SimulatedReaderThread, ATickTakesEveryEdgeUpToNowInOrderStampedAsAMilliseco
     QObject::connect(&lines, &SerialLines::lineChanged, [&](LineEvent e) { seen.push_back(e); });
     ASSERT_TRUE(lines.open(1, nullptr));
     const std::int64_t opened = lines.openedAtMs();
-    std::int64_t change = (*box.sampleAt(opened).counts)[lineCTS]; // counted from time 0
+    std::int64_t change = (*box.sampleAt(opened).counts)[index(Line::CTS)]; // counted from time 0
     clock.advance(3000);
     lines.deliverPending();
     std::int64_t pulses = 0;
@@ -334,11 +334,12 @@ TEST(SimulatedReaderThread, ATickTakesEveryEdgeUpToNowInOrderStampedAsAMilliseco
         if (e.commEvent != comEvCTS)
             continue;
         pulses += e.level ? 0 : 1;
-        const double at = box.changeTimeUs(lineCTS, ++change, static_cast<double>(opened) * 1e3,
-                                           static_cast<double>(e.stampUs));
+        const double at =
+            box.changeTimeUs(index(Line::CTS), ++change, static_cast<double>(opened) * 1e3,
+                             static_cast<double>(e.stampUs));
         EXPECT_EQ(e.stampMs, static_cast<std::int64_t>(std::ceil(at / 1e3))) << i;
     }
-    EXPECT_EQ(pulses, box.pulsesBetween(opened, opened + 3000, lineCTS));
+    EXPECT_EQ(pulses, box.pulsesBetween(opened, opened + 3000, index(Line::CTS)));
     EXPECT_GT(pulses, 50);
     lines.close();
 }

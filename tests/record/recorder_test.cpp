@@ -493,7 +493,7 @@ TEST_F(RecorderTest, EachWindowsFilesAreWholeFromTheStartOfItsRecording)
     FakeJoystick joystick;
     joystick.position = JoyInfo{1, 2, 3, 0};
     Form3 game(joystick);
-    TrendForm trend(*com.feed(), clock);
+    TrendForm trend(*com.speedInput(), clock);
     std::vector<MeasurementForm*> forms{&com, &lpt, &game, &trend};
     for (MeasurementForm* form : forms) {
         recorder.addFeed(form->feed());

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace diagnostika::test {
@@ -45,6 +46,22 @@ public:
         Q_EMIT lineChanged(event);
         return true;
     }
+    // One edge the port has seen but not yet handed over: it comes with the next deliverPending(),
+    // as a real port's batch does.
+    bool queueEdge(int commEvent, bool level, std::int64_t stampMs)
+    {
+        if (!open_)
+            return false;
+        pending_.push_back(LineEvent{commEvent, level, stampMs});
+        return true;
+    }
+    void deliverPending() override
+    {
+        for (const LineEvent& event : std::exchange(pending_, {})) {
+            levels_.apply(event);
+            Q_EMIT lineChanged(event);
+        }
+    }
     // A whole pulse: the line rises at `startMs` and falls at `endMs`.
     bool pulse(int commEvent, std::int64_t startMs, std::int64_t endMs)
     {
@@ -58,6 +75,7 @@ private:
     bool open_ = false;
     int commPort_ = 0;
     LineLevels levels_;
+    std::vector<LineEvent> pending_;
 };
 
 class FakeSerialLinesProvider final : public SerialLinesProvider {

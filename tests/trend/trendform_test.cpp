@@ -38,7 +38,7 @@ SensorBox::Machine steadyMachine()
     SensorBox::Machine m = SensorBox::machineFor(1);
     m.meanSpeed = 3000;
     m.swing = 0;
-    m.sensors[lineCTS].pulsesPerRevolution = 8;
+    m.sensors[index(Line::CTS)].pulsesPerRevolution = 8;
     return m;
 }
 
@@ -82,7 +82,7 @@ TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
     test::FakeClock clock(30'000); // the shaft at 100 min^-1, about to run up
     ManualProvider provider(clock);
     Form2 form2(provider, clock);
-    TrendForm trend(*form2.feed(), clock);
+    TrendForm trend(*form2.speedInput(), clock);
     QMdiArea area;
     area.resize(900, 700);
     area.show();
@@ -148,7 +148,7 @@ TEST(TrendWindow, ShowsTheTrueSpeedWhenEdgesComeInBatchesAndTheMachineStalls)
     test::FakeClock clock(10'000);
     ManualProvider provider(clock, steadyMachine());
     Form2 form2(provider, clock);
-    TrendForm trend(*form2.feed(), clock);
+    TrendForm trend(*form2.speedInput(), clock);
     QMdiArea area;
     area.resize(900, 700);
     area.show();

@@ -221,8 +221,8 @@ bool LinuxSerialLines::open(int commPort, SerialError* error)
     fd_ = fd;
     commPort_ = commPort;
     device_ = e.device;
-    levels_ =
-        LineLevels{baseline.levels[lineCTS], baseline.levels[lineDSR], baseline.levels[lineCD]};
+    levels_ = LineLevels{baseline.levels[index(Line::CTS)], baseline.levels[index(Line::DSR)],
+                         baseline.levels[index(Line::CD)]};
     wakes_ = 0;
     stop_ = false;
     exited_ = false;

@@ -157,7 +157,8 @@ bool SimulatedSerialLines::open(int commPort, SerialError* error)
     latestStampUs_ = openedAt_ * 1000;
     latestStampMs_ = openedAt_;
     wakeRandom_.seed(static_cast<unsigned>(commPort));
-    levels_ = LineLevels{now.levels[lineCTS], now.levels[lineDSR], now.levels[lineCD]};
+    levels_ = LineLevels{now.levels[index(Line::CTS)], now.levels[index(Line::DSR)],
+                         now.levels[index(Line::CD)]};
     if (reader_ == Reader::Thread) {
         stop_ = false;
         thread_ = std::thread([this] {
@@ -248,7 +249,7 @@ void SimulatedSerialLines::stampEdges(const std::vector<Edge>& edges, const Line
     }
     std::exponential_distribution<double> tail(1.0 / wakeTailUs);
     for (std::size_t e = 0; e < edges.size(); ++e) {
-        const int line = edges[e].line;
+        const int line = index(edges[e].line);
         LineEvent& event = events[e];
         const std::int64_t change = static_cast<std::int64_t>(readCounts_[line]) + (++seen[line]);
         if (seen[line] > delta[line] || perUs[line] <= 0) {
