@@ -68,6 +68,9 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--screenshot"), QString()},
         {QStringLiteral("--com1"), QString()},
         {QStringLiteral("--lpt2"), QStringLiteral(" ")},
+        {QStringLiteral("--record"), QString()},
+        {QStringLiteral("--record"), QStringLiteral("   ")},
+        {QStringLiteral("--open"), QStringLiteral(",")},
         {QStringLiteral("--bogus")},
         {QStringLiteral("stray")},
     };
@@ -91,6 +94,38 @@ TEST(CommandLineTest, DevicePathsKeepTheBytesGiven)
     // Valid UTF-8 is plain text.
     EXPECT_EQ(cl->backends.lptDevices.at(1), QStringLiteral("/dev/parportž\U00010080"));
     EXPECT_EQ(devicePathBytes(cl->backends.lptDevices.at(1)), QByteArray(argv[4]));
+}
+
+// What only prints and exits needs no display: without one (and no platform asked for), the
+// answers are those given with one, and nothing aborts.
+TEST(DemonstrationTest, VersionHelpAndMistakesAreAnsweredWithoutADisplay)
+{
+    const struct {
+        QStringList args;
+        int status;
+        const char* says; // on standard output for 0, else on standard error
+    } cases[] = {
+        {{QStringLiteral("--version")}, 0, "diagnostika " DIAGNOSTIKA_VERSION "\n"},
+        {{QStringLiteral("--help")}, 0, "Usage: "},
+        {{QStringLiteral("--bogus")}, 1, "Unknown option 'bogus'"},
+        {{QStringLiteral("--record"), QString()}, 2, "--record needs a value"},
+        {{QStringLiteral("--simulate"), QStringLiteral("stray")}, 2, "unexpected argument 'stray'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE), c.args);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), c.status);
+        const QByteArray out =
+            c.status == 0 ? program.readAllStandardOutput() : program.readAllStandardError();
+        EXPECT_TRUE(out.contains(c.says)) << out.toStdString();
+    }
 }
 
 TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
