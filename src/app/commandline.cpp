@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "platform/devicepath.h"
+#include "platform/regularfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -241,8 +242,13 @@ std::optional<CommandLine> parseBeforeWindowSystem(int argc, const char* const* 
 
 bool saveScreenshot(const QImage& image, const QString& path, QString* reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written on the user-interface thread: a path that is a FIFO or a device is refused rather
+    // than waited on, which would leave the program deaf to everything, quit signals included.
+    const int fd = openRegularFileToWrite(path, reason);
+    if (fd < 0)
+        return false;
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         *reason = file.errorString();
         return false;
     }

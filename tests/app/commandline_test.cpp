@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace diagnostika;
 
@@ -141,6 +142,31 @@ TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
     const qsizetype at = err.indexOf("x.png: ");
     ASSERT_GE(at, 0) << err.toStdString();
     EXPECT_GT(err.indexOf('\n', at) - at, 10) << err.toStdString();
+}
+
+// A screenshot target that is no regular file is refused with what it is, not waited on: a FIFO
+// without a reader would hold the program (and its answer to quit signals) for ever.
+TEST(DemonstrationTest, AScreenshotTargetThatIsNoRegularFileIsRefusedNotWaitedOn)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo.png"));
+    ASSERT_EQ(::mkfifo(devicePathBytes(fifo).constData(), 0600), 0);
+    const QString link = dir.filePath(QStringLiteral("link.png"));
+    ASSERT_TRUE(QFile::link(fifo, link));
+    const QString folder = dir.filePath(QStringLiteral("folder.png"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (const QString& target : {fifo, link, folder}) {
+        SCOPED_TRACE(target.toStdString());
+        QProcess program;
+        startProgram(program, {QStringLiteral("--screenshot"), target, QStringLiteral("--after"),
+                               QStringLiteral("0")});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), 1);
+        const QByteArray err = program.readAllStandardError();
+        const qsizetype at = err.indexOf(target.toUtf8() + ": ");
+        ASSERT_GE(at, 0) << err.toStdString();
+        EXPECT_GT(err.indexOf('\n', at) - at - target.size(), 10) << err.toStdString();
+    }
 }
 
 // The headless demonstration, end to end: the simulated joystick moves the game window's traces,
