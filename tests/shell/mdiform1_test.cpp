@@ -30,6 +30,7 @@
 #include <QTranslator>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/stat.h>
 
 using namespace diagnostika;
 
@@ -169,6 +170,10 @@ TEST_F(MDIForm1Test, RecordingShowsInTheCaptionAndPicturesGoToItsFolder)
         << picture.toStdString();
     ASSERT_TRUE(game.savePicture(picture));
     EXPECT_EQ(QImage(picture).size(), game.window()->size());
+    // A FIFO named in the dialog is refused, not waited on by the user-interface thread.
+    const QString fifo = dir.filePath(QStringLiteral("fifo.png"));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    EXPECT_FALSE(game.savePicture(fifo));
 
     entry("mnuRecordStop")->trigger();
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Diagnostika točivých strojov"));
