@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "platform/devicepath.h"
+#include "platform/regularfile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -80,8 +81,11 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
 {
     // An empty value is a mistake (an unset variable in a script, say), not a choice: it would
     // name no device and no file, and be noticed only much later, if at all.
-    for (const QCommandLineOption* option : {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1],
-                                             &o.open, &o.screenshot, &o.after, &o.gamePeriod}) {
+    // A value of blanks alone is taken for the same mistake: a folder or file named by spaces is
+    // never what was meant.
+    for (const QCommandLineOption* option :
+         {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
+          &o.gamePeriod, &o.record}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
                          .arg(option->names().constFirst());
@@ -110,6 +114,12 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
                 return std::nullopt;
             }
             cl.openWindows << w;
+        }
+        // Commas alone name no window: as much a mistake as an empty value.
+        if (cl.openWindows.isEmpty()) {
+            *error = QStringLiteral("--open names no window in '%1' (use com, lpt, game, trend)")
+                         .arg(parser.value(o.open));
+            return std::nullopt;
         }
     }
     cl.screenshotPath = parser.value(o.screenshot);
@@ -175,10 +185,70 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
     return *cl;
 }
 
+std::optional<CommandLine> parseBeforeWindowSystem(int argc, const char* const* argv)
+{
+    // The options QApplication takes out of the arguments for itself; while one is there, only the
+    // application can tell the rest apart.
+    static const QStringList qtOptions = {QStringLiteral("platform"),
+                                          QStringLiteral("platformpluginpath"),
+                                          QStringLiteral("platformtheme"),
+                                          QStringLiteral("plugin"),
+                                          QStringLiteral("qwindowgeometry"),
+                                          QStringLiteral("geometry"),
+                                          QStringLiteral("qwindowtitle"),
+                                          QStringLiteral("title"),
+                                          QStringLiteral("qwindowicon"),
+                                          QStringLiteral("icon"),
+                                          QStringLiteral("reverse"),
+                                          QStringLiteral("session"),
+                                          QStringLiteral("testability"),
+                                          QStringLiteral("display"),
+                                          QStringLiteral("name"),
+                                          QStringLiteral("style"),
+                                          QStringLiteral("stylesheet"),
+                                          QStringLiteral("widgetcount"),
+                                          QStringLiteral("qmljsdebugger"),
+                                          QStringLiteral("nograb"),
+                                          QStringLiteral("dograb"),
+                                          QStringLiteral("visual"),
+                                          QStringLiteral("sync"),
+                                          QStringLiteral("fontengine"),
+                                          QStringLiteral("dialogs")};
+    const QStringList arguments = argumentsOf(argc, argv);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--"))
+            break;
+        if (!argument.startsWith(QLatin1Char('-')))
+            continue;
+        QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        name = name.section(QLatin1Char('='), 0, 0);
+        if (qtOptions.contains(name))
+            return std::nullopt;
+        // Qt's own options are listed only by the application that knows them; no window is shown
+        // for it, so any display does, the offscreen one too.
+        if (name == QLatin1String("help-all")) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            return std::nullopt;
+        }
+    }
+    // A core application, which needs no window system, gives the help its program name as the
+    // GUI application would; it is gone before that one is made.
+    int coreArgc = argc;
+    QCoreApplication core(coreArgc, const_cast<char**>(argv));
+    return parseCommandLine(argc, argv);
+}
+
 bool saveScreenshot(const QImage& image, const QString& path, QString* reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written on the user-interface thread: a path that is a FIFO or a device is refused rather
+    // than waited on, which would leave the program deaf to everything, quit signals included.
+    const int fd = openRegularFileToWrite(path, reason);
+    if (fd < 0)
+        return false;
+    QFile file;
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         *reason = file.errorString();
         return false;
     }

@@ -26,6 +26,12 @@ struct CommandLine {
 // know or one missing its value, 2 for a value it cannot use (an empty one among them).
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
+// The same before the application exists, so that --help, --version and mistakes are answered
+// without a display. Returns nothing where the arguments hold an option of Qt's own (-platform,
+// -style, ...), which only the application takes out: they are parsed after it, as before. Needs
+// the application's name and version set.
+std::optional<CommandLine> parseBeforeWindowSystem(int argc, const char* const* argv);
+
 // The arguments as texts; bytes that are not UTF-8 are kept as devicepath.h describes.
 QStringList argumentsOf(int argc, const char* const* argv);
 

@@ -17,17 +17,20 @@ using namespace diagnostika;
 
 int main(int argc, char* argv[])
 {
+    QApplication::setApplicationName(QStringLiteral("diagnostika"));
+    QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
+    // What only prints and exits needs no window system: answered before it is started.
+    const std::optional<CommandLine> early = parseBeforeWindowSystem(argc, argv);
+
     QApplication app(argc, argv);
     // From the start: a signal before the event loop runs waits for it.
     QuitSignals quitSignals;
     QTranslator qtTexts;
     installQtTexts(app, qtTexts);
-    QApplication::setApplicationName(QStringLiteral("diagnostika"));
-    QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
     // Lets the desktop match the window to the menu entry and its icon (Wayland needs it).
     QGuiApplication::setDesktopFileName(QStringLiteral(DIAGNOSTIKA_APP_ID));
 
-    const CommandLine cl = parseCommandLine(argc, argv);
+    const CommandLine cl = early ? *early : parseCommandLine(argc, argv);
     Backends backends = makeBackends(cl.backends);
 
     MDIForm1 main(backends);

@@ -39,9 +39,14 @@ QPixmap appIconPixmap(int size)
 
 QIcon appIcon()
 {
-    QIcon icon;
-    icon.addPixmap(rotor(16));
-    icon.addPixmap(rotor(32));
+    // One icon for the whole run: Qt caches the pixmaps it scales from an icon under that icon's
+    // own key, so a fresh icon for every window opened would leave a new entry behind each time.
+    static const QIcon icon = [] {
+        QIcon made;
+        made.addPixmap(rotor(16));
+        made.addPixmap(rotor(32));
+        return made;
+    }();
     return icon;
 }
 

@@ -3,11 +3,13 @@
 #include "appicon.h"
 #include "controls.h"
 #include "messages.h"
+#include "platform/regularfile.h"
 #include "twips.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -153,7 +155,17 @@ QString MeasurementForm::pictureName() const
 
 bool MeasurementForm::savePicture(const QString& path) const
 {
-    return window_ && window_->grab().save(path, "PNG");
+    if (!window_)
+        return false;
+    // The dialog lets the user name any file: a FIFO or a device is refused rather than waited on
+    // by the user-interface thread.
+    QString reason;
+    const int fd = openRegularFileToWrite(path, &reason);
+    if (fd < 0)
+        return false;
+    QFile file;
+    return file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) &&
+           window_->grab().save(&file, "PNG") && file.flush();
 }
 
 void MeasurementForm::savePictureAs()

@@ -5,8 +5,10 @@
 // lives, each of them is turned into `quitRequested` on the thread that made the object, from its
 // event loop, so that the program can quit in order (close its windows, release its ports).
 //
-// One object at a time; the signals' former handling comes back when it is destroyed. Later
-// signals while the first is being handled change nothing more (SIGKILL still ends the program).
+// One object at a time; the signals' former handling comes back when it is destroyed. A second
+// signal while the first is being handled (the event loop may be stuck: the user-interface thread
+// waiting on a file that never answers) ends the program at once, from the signal handler: it
+// removes the serial lock files the program holds and exits with 128 + that signal's number.
 
 #include <QObject>
 #include <memory>

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace diagnostika;
 
@@ -68,6 +69,9 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--screenshot"), QString()},
         {QStringLiteral("--com1"), QString()},
         {QStringLiteral("--lpt2"), QStringLiteral(" ")},
+        {QStringLiteral("--record"), QString()},
+        {QStringLiteral("--record"), QStringLiteral("   ")},
+        {QStringLiteral("--open"), QStringLiteral(",")},
         {QStringLiteral("--bogus")},
         {QStringLiteral("stray")},
     };
@@ -93,6 +97,38 @@ TEST(CommandLineTest, DevicePathsKeepTheBytesGiven)
     EXPECT_EQ(devicePathBytes(cl->backends.lptDevices.at(1)), QByteArray(argv[4]));
 }
 
+// What only prints and exits needs no display: without one (and no platform asked for), the
+// answers are those given with one, and nothing aborts.
+TEST(DemonstrationTest, VersionHelpAndMistakesAreAnsweredWithoutADisplay)
+{
+    const struct {
+        QStringList args;
+        int status;
+        const char* says; // on standard output for 0, else on standard error
+    } cases[] = {
+        {{QStringLiteral("--version")}, 0, "diagnostika " DIAGNOSTIKA_VERSION "\n"},
+        {{QStringLiteral("--help")}, 0, "Usage: "},
+        {{QStringLiteral("--bogus")}, 1, "Unknown option 'bogus'"},
+        {{QStringLiteral("--record"), QString()}, 2, "--record needs a value"},
+        {{QStringLiteral("--simulate"), QStringLiteral("stray")}, 2, "unexpected argument 'stray'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE), c.args);
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), c.status);
+        const QByteArray out =
+            c.status == 0 ? program.readAllStandardOutput() : program.readAllStandardError();
+        EXPECT_TRUE(out.contains(c.says)) << out.toStdString();
+    }
+}
+
 TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
 {
     QProcess program;
@@ -106,6 +142,31 @@ TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
     const qsizetype at = err.indexOf("x.png: ");
     ASSERT_GE(at, 0) << err.toStdString();
     EXPECT_GT(err.indexOf('\n', at) - at, 10) << err.toStdString();
+}
+
+// A screenshot target that is no regular file is refused with what it is, not waited on: a FIFO
+// without a reader would hold the program (and its answer to quit signals) for ever.
+TEST(DemonstrationTest, AScreenshotTargetThatIsNoRegularFileIsRefusedNotWaitedOn)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo.png"));
+    ASSERT_EQ(::mkfifo(devicePathBytes(fifo).constData(), 0600), 0);
+    const QString link = dir.filePath(QStringLiteral("link.png"));
+    ASSERT_TRUE(QFile::link(fifo, link));
+    const QString folder = dir.filePath(QStringLiteral("folder.png"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    for (const QString& target : {fifo, link, folder}) {
+        SCOPED_TRACE(target.toStdString());
+        QProcess program;
+        startProgram(program, {QStringLiteral("--screenshot"), target, QStringLiteral("--after"),
+                               QStringLiteral("0")});
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), 1);
+        const QByteArray err = program.readAllStandardError();
+        const qsizetype at = err.indexOf(target.toUtf8() + ": ");
+        ASSERT_GE(at, 0) << err.toStdString();
+        EXPECT_GT(err.indexOf('\n', at) - at - target.size(), 10) << err.toStdString();
+    }
 }
 
 // The headless demonstration, end to end: the simulated joystick moves the game window's traces,

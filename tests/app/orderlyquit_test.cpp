@@ -7,11 +7,15 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace diagnostika;
@@ -55,6 +59,46 @@ TEST(OrderlyQuit, ATermSignalClosesTheWindowsAndReleasesThePortAndItsLock)
     main.reset();
     ::close(master);
     ::close(slave);
+}
+
+// The orderly quit needs the event loop; when the user-interface thread is stuck (here in opening a
+// FIFO nobody reads, as it would be on a hung mount), a second signal ends the program from the
+// signal handler, with the lock files removed. This runs in a child process of its own: the real
+// program can no longer be made to wait so, and the ending must be its exit status.
+TEST(OrderlyQuitDeathTest, ASecondSignalEndsAStuckProgramAtOnceAndRemovesItsLock)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString device = QStringLiteral("/dev/ttyDiagnostikaTest");
+    const QString lockPath = SerialPortLock({dir.path()}).lockPathFor(device);
+    ASSERT_FALSE(lockPath.isEmpty());
+
+    EXPECT_EXIT(
+        {
+            SerialPortLock lock({dir.path()});
+            if (lock.acquire(device) != SerialPortLock::Result::Taken || !QFile::exists(lockPath))
+                std::_Exit(3);
+            QuitSignals quitSignals;
+            ::alarm(20); // a program that stays stuck ends otherwise, and fails the test
+            // Sent from another thread, which takes none of them: the stuck thread gets both,
+            // SIGINT first (handled first also when both wait), SIGTERM second.
+            std::thread sender([] {
+                sigset_t quit;
+                sigemptyset(&quit);
+                sigaddset(&quit, SIGINT);
+                sigaddset(&quit, SIGTERM);
+                pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+                ::kill(::getpid(), SIGINT);
+                ::kill(::getpid(), SIGTERM);
+            });
+            sender.detach();
+            ::open(fifo.toLocal8Bit().constData(), O_WRONLY); // waits for a reader for ever
+            std::_Exit(4);
+        },
+        ::testing::ExitedWithCode(128 + SIGTERM), "");
+    EXPECT_FALSE(QFile::exists(lockPath));
 }
 
 } // namespace

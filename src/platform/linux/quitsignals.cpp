@@ -1,7 +1,10 @@
 #include "platform/quitsignals.h"
 
+#include "serialportlock.h"
+
 #include <QSocketNotifier>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -17,9 +20,21 @@ constexpr std::array<int, 3> quitSignalNumbers = {SIGINT, SIGTERM, SIGHUP};
 // handler may do little more than write(), so the rest happens on the event loop.
 volatile sig_atomic_t reportFd = -1;
 
+// The quit signals received since the object was made. The orderly quit runs on the event loop; a
+// second signal before it has finished means the loop does not come round (the user-interface
+// thread waits on a file that never answers, say), and the handler ends the program itself.
+std::atomic<int> signalsSeen{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler counts with it");
+
 void onQuitSignal(int number)
 {
     const int savedErrno = errno;
+    if (signalsSeen.fetch_add(1) > 0) {
+        // What the orderly quit would have released and others would stumble on: the lock files.
+        // The ports themselves are released by the system as the process ends.
+        removeHeldSerialLocksNow();
+        ::_exit(128 + number);
+    }
     const int fd = reportFd;
     if (fd >= 0) {
         const auto byte = static_cast<unsigned char>(number);
@@ -43,6 +58,7 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent), handling_(std::make
     if (::pipe2(h.pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return; // the signals keep their default action: the program still ends, only abruptly
     reportFd = h.pipe[1];
+    signalsSeen = 0;
     h.notifier = std::make_unique<QSocketNotifier>(h.pipe[0], QSocketNotifier::Read);
     connect(h.notifier.get(), &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
@@ -59,7 +75,11 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent), handling_(std::make
 
     struct sigaction sa {};
     sa.sa_handler = onQuitSignal;
+    // One quit handler at a time on a thread: a second signal never interrupts the first's
+    // handler before it has counted itself.
     sigemptyset(&sa.sa_mask);
+    for (const int number : quitSignalNumbers)
+        sigaddset(&sa.sa_mask, number);
     // Restarted: no other call in the program has to expect EINTR because of these.
     sa.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < quitSignalNumbers.size(); ++i)

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,7 +101,73 @@ Owner ownerOf(const QString& path, long* pid, int* readError, FileId* id = nullp
     return Owner::Gone;
 }
 
+// The lock files held, where a signal handler can read them: fixed storage, filled before an entry
+// is marked held, so the handler never sees a half-written path nor needs the heap. A lock that
+// finds no free entry (more ports than entries, or a path too long) is still taken, and released
+// in order; only an abrupt end leaves it behind.
+struct HeldLock {
+    std::atomic<bool> claimed{false}; // the entry belongs to a lock object
+    std::atomic<bool> held{false};    // `path` is complete and the file is ours
+    char path[PATH_MAX] = {};
+};
+HeldLock heldLocks[16];
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler reads these");
+
+int rememberHeldLock(const QByteArray& path)
+{
+    if (path.size() >= static_cast<qsizetype>(sizeof HeldLock::path))
+        return -1;
+    for (int i = 0; i < static_cast<int>(std::size(heldLocks)); ++i) {
+        bool expected = false;
+        if (!heldLocks[i].claimed.compare_exchange_strong(expected, true))
+            continue;
+        std::memcpy(heldLocks[i].path, path.constData(), static_cast<std::size_t>(path.size()));
+        heldLocks[i].path[path.size()] = '\0';
+        heldLocks[i].held.store(true, std::memory_order_release);
+        return i;
+    }
+    return -1;
+}
+
+void forgetHeldLock(int slot)
+{
+    if (slot < 0)
+        return;
+    heldLocks[slot].held.store(false, std::memory_order_release);
+    heldLocks[slot].claimed.store(false, std::memory_order_release);
+}
+
+// Whether the lock file at `path` names this process, read with async-signal-safe calls only.
+bool lockFileIsOurs(const char* path) noexcept
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    char buf[32];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    ssize_t i = 0;
+    while (i < n && (buf[i] == ' ' || buf[i] == '\t'))
+        ++i;
+    long pid = 0;
+    bool digits = false;
+    for (; i < n && buf[i] >= '0' && buf[i] <= '9' && pid < std::numeric_limits<pid_t>::max();
+         ++i) {
+        pid = pid * 10 + (buf[i] - '0');
+        digits = true;
+    }
+    return digits && pid == static_cast<long>(::getpid());
+}
+
 } // namespace
+
+void removeHeldSerialLocksNow() noexcept
+{
+    for (HeldLock& lock : heldLocks) {
+        if (lock.held.load(std::memory_order_acquire) && lockFileIsOurs(lock.path))
+            ::unlink(lock.path);
+    }
+}
 
 QStringList SerialPortLock::defaultDirectories()
 {
@@ -251,6 +319,7 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
         ::unlink(temp.constData());
         if (linked == 0) {
             path_ = path;
+            slot_ = rememberHeldLock(nativePath);
             return Result::Taken;
         }
         if (linkError != EEXIST) {
@@ -267,6 +336,8 @@ void SerialPortLock::release()
 {
     if (path_.isEmpty())
         return;
+    forgetHeldLock(slot_);
+    slot_ = -1;
     // Only our own lock is removed: one taken over by another program after we lost it stays.
     long pid = 0;
     int readError = 0;

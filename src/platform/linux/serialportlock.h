@@ -42,7 +42,13 @@ public:
 
 private:
     QStringList directories_;
-    QString path_; // our lock file while held
+    QString path_;  // our lock file while held
+    int slot_ = -1; // its entry among the locks removeHeldSerialLocksNow() knows, or -1
 };
+
+// Removes every lock file this process holds, as release() would, from a signal handler: it only
+// reads what acquire() put aside beforehand and calls nothing but async-signal-safe functions.
+// For a program that must end at once; the objects still think they hold their locks.
+void removeHeldSerialLocksNow() noexcept;
 
 } // namespace diagnostika
