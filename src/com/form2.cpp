@@ -5,6 +5,7 @@
 #include "common/numbertext.h"
 #include "common/picturebox.h"
 #include "common/repaintlimiter.h"
+#include "common/runningtrace.h"
 #include "common/twips.h"
 #include "platform/devicepath.h"
 #include "serialformulas.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <utility>
@@ -24,9 +26,6 @@
 namespace diagnostika {
 namespace {
 
-constexpr ColourValue readoutYellow = colourValue(255, 255, 0);
-constexpr ColourValue graphOlive = colourValue(128, 128, 0);
-constexpr ColourValue referenceLine = colourValue(192, 192, 0);
 constexpr ColourValue indicatorGrey = colourValue(64, 64, 64);
 constexpr ColourValue invalidEntry = colourValue(255, 0, 0);
 constexpr ColourValue dsrTrace = 302;
@@ -693,30 +692,15 @@ void Form2::kresleniegrafu()
     if (p) {
         ++krokgrafu;
         const double x = com::graphStepTwips * krokgrafu;
-        struct Trace {
-            std::int64_t count;
-            double& x;
-            double& y;
-            ColourValue colour;
+        const std::array traces{
+            RunningTrace<double>(xcts, ycts, syscolour::windowText),
+            RunningTrace<double>(xcd, ycd, syscolour::buttonFace),
+            RunningTrace<double>(xdsr, ydsr, dsrTrace),
         };
-        const Trace traces[] = {
-            {impulzycts, xcts, ycts, syscolour::windowText},
-            {impulzycd, xcd, ycd, syscolour::buttonFace},
-            {impulzydsr, xdsr, ydsr, dsrTrace},
-        };
-        for (const Trace& t : traces) {
-            const double y = com::graphY(t.count, *p);
-            // The drawing call takes single-precision coordinates.
-            graf_->line({static_cast<float>(t.x), static_cast<float>(t.y)},
-                        {static_cast<float>(x), static_cast<float>(y)}, t.colour);
-            t.x = x;
-            t.y = y;
-        }
-        if (krokgrafu == com::graphStepsPerPage) {
-            krokgrafu = 0;
-            graf_->clear();
-            xcts = ycts = xcd = ycd = xdsr = ydsr = 0;
-        }
+        const std::int64_t counts[] = {impulzycts, impulzycd, impulzydsr};
+        for (std::size_t i = 0; i < traces.size(); ++i)
+            traces[i].drawTo(*graf_, x, com::graphY(counts[i], *p));
+        endPageAt(*graf_, krokgrafu, com::graphStepsPerPage, traces);
     }
     impulzycts = impulzycd = impulzydsr = 0;
 }

@@ -92,7 +92,7 @@ std::int64_t averageSpeed(std::int64_t sum, std::int64_t count)
 
 double graphY(std::int64_t pulses, double pulsesPerRev)
 {
-    return 1400 - 30 * static_cast<double>(pulses) / pulsesPerRev;
+    return graphZeroY - graphTwipsPerRevolution * static_cast<double>(pulses) / pulsesPerRev;
 }
 
 double displacementRate(std::int64_t pulsesNow, std::int64_t pulsesBefore)

@@ -64,6 +64,8 @@ std::int64_t averageSpeed(std::int64_t sum, std::int64_t count);
 // period above a zero line at 1400.
 inline constexpr int graphStepTwips = 100;
 inline constexpr int graphStepsPerPage = 42;
+inline constexpr int graphZeroY = 1400;
+inline constexpr int graphTwipsPerRevolution = 30;
 double graphY(std::int64_t pulses, double pulsesPerRev);
 
 // The displacement acceleration: displacement pulses in one 5-s period, divided by 25.

@@ -23,6 +23,7 @@ inline constexpr ColourValue appWorkspace = systemColour(12);
 inline constexpr ColourValue buttonFace = systemColour(15);
 inline constexpr ColourValue buttonText = systemColour(18);
 inline constexpr ColourValue window = systemColour(5);
+inline constexpr ColourValue menuBar = systemColour(4);
 } // namespace syscolour
 
 // The colour a value stands for. System colours are taken from `palette` where it has a matching
@@ -35,5 +36,11 @@ constexpr ColourValue colourValue(int red, int green, int blue)
 {
     return static_cast<ColourValue>((blue & 0xFF) << 16 | (green & 0xFF) << 8 | (red & 0xFF));
 }
+
+// The colours the measurement windows share.
+inline constexpr ColourValue readoutYellow = colourValue(255, 255, 0); // a readout's background
+inline constexpr ColourValue graphOlive = colourValue(128, 128, 0); // a trace picture's background
+// The fixed horizontal line across a trace picture.
+inline constexpr ColourValue referenceLine = colourValue(192, 192, 0);
 
 } // namespace diagnostika

@@ -8,11 +8,14 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTimer>
 
 namespace diagnostika {
 namespace {
+
+constexpr ColourValue noticeText = colourValue(128, 0, 0); // dark red
 
 class WheelOnlyWithFocus : public QObject {
 public:
@@ -83,6 +86,28 @@ QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background
     return label;
 }
 
+QLabel* makePictureLabel(QWidget* picture, const QString& name, const QString& caption, int left,
+                         int top, int width, int height)
+{
+    QLabel* label = makeLabel(picture, name, caption, left, top, width, height);
+    label->move(label->pos() + picture->contentsRect().topLeft());
+    return label;
+}
+
+QScrollBar* makePeriodScrollBar(QWidget* parent, const QString& name, int left, int top, int width,
+                                int height, int value)
+{
+    auto* bar = new QScrollBar(Qt::Vertical, parent);
+    bar->setObjectName(name);
+    bar->setGeometry(twipRect(left, top, width, height));
+    bar->setRange(10, 1000);
+    bar->setSingleStep(10);
+    bar->setPageStep(100);
+    bar->setValue(value);
+    bar->setTracking(false);
+    return bar;
+}
+
 QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& caption, int left,
                      int top, int width, int height)
 {
@@ -95,12 +120,11 @@ QGroupBox* makeFrame(QWidget* parent, const QString& name, const QString& captio
 
 QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int width, int height)
 {
-    QLabel* notice = makeLabel(picture, name, QString(), left, top, width, height);
-    notice->move(notice->pos() + picture->contentsRect().topLeft());
+    QLabel* notice = makePictureLabel(picture, name, QString(), left, top, width, height);
     notice->setWordWrap(true);
     setBackColour(notice, syscolour::buttonFace);
     QPalette palette = notice->palette();
-    palette.setColor(QPalette::WindowText, toQColor(colourValue(128, 0, 0)));
+    palette.setColor(QPalette::WindowText, toQColor(noticeText));
     notice->setPalette(palette);
     notice->hide();
     return notice;

@@ -10,6 +10,7 @@ class QFont;
 class QGroupBox;
 class QLabel;
 class QObject;
+class QScrollBar;
 class QTimer;
 class QWidget;
 
@@ -20,6 +21,14 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
                   int width, int height);
 QLabel* makeReadout(QWidget* parent, const QString& name, ColourValue background, int left, int top,
                     int width, int height);
+// A label inside a picture box: its twips count from the drawing area, inside the box's border.
+QLabel* makePictureLabel(QWidget* picture, const QString& name, const QString& caption, int left,
+                         int top, int width, int height);
+// A vertical scroll bar that sets a sampling period in milliseconds, at `value` to start. Top is
+// 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling. It reports no
+// change while its thumb is dragged; the release reports the new position once.
+QScrollBar* makePeriodScrollBar(QWidget* parent, const QString& name, int left, int top, int width,
+                                int height, int value);
 // A drop-down list at a twip position, empty and without a selection, drawn compact so that its
 // entries read whole (ClassicStyle). It answers the mouse wheel only while it has the focus:
 // scrolling over a window must never pick an entry, which may open a port or change what is

@@ -2,18 +2,23 @@
 
 #include "common/controls.h"
 #include "common/picturebox.h"
+#include "common/runningtrace.h"
 #include "common/twips.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
+#include <array>
 
 namespace diagnostika {
 namespace {
 
-constexpr ColourValue readoutYellow = 0x0000FFFF;
-constexpr ColourValue traceColour[3] = {0x00000FFF, 0x00000256, 0x00000000};
+constexpr ColourValue traceColour[3] = {colourValue(255, 15, 0), colourValue(86, 2, 0),
+                                        colourValue(0, 0, 0)};
+// Line2 lies where a reading of 23040 (48 x 480) is drawn.
+constexpr QPointF line2From{0, 480};
+constexpr QPointF line2To{3360, 480};
 constexpr int initialInterval = 1000;
 constexpr int initialPeriod = 500;
 
@@ -50,25 +55,16 @@ void Form3::buildControls(QWidget* client)
     picture1_ = new PictureBox(client);
     picture1_->setObjectName(QStringLiteral("Picture1"));
     picture1_->setGeometry(twipRect(120, 1680, 3255, 1095));
-    picture1_->setBackColour(0x00008080);
-    label4_ = makeLabel(picture1_, QStringLiteral("Label4"), periodCaption(initialPeriod), 2520, 0,
-                        615, 255);
-    label4_->move(label4_->pos() + picture1_->contentsRect().topLeft());
+    picture1_->setBackColour(graphOlive);
+    label4_ = makePictureLabel(picture1_, QStringLiteral("Label4"), periodCaption(initialPeriod),
+                               2520, 0, 615, 255);
     setBackColour(label4_, syscolour::buttonFace);
-    new LineElement(QStringLiteral("Line2"), {0, 480}, {3360, 480}, 0x0000C0C0, picture1_);
+    new LineElement(QStringLiteral("Line2"), line2From, line2To, referenceLine, picture1_);
     // Not a control of the layout: it tells, over the flat traces, why there is no reading.
     stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 600, 2940, 435);
 
-    // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
-    vscroll1_ = new QScrollBar(Qt::Vertical, client);
-    vscroll1_->setObjectName(QStringLiteral("VScroll1"));
-    vscroll1_->setGeometry(twipRect(3240, 1680, 135, 1095));
-    vscroll1_->setRange(10, 1000);
-    vscroll1_->setSingleStep(10);
-    vscroll1_->setPageStep(100);
-    vscroll1_->setValue(initialPeriod);
-    // No change while the thumb is dragged; the release reports the new position once.
-    vscroll1_->setTracking(false);
+    vscroll1_ = makePeriodScrollBar(client, QStringLiteral("VScroll1"), 3240, 1680, 135, 1095,
+                                    initialPeriod);
     connect(vscroll1_, &QScrollBar::valueChanged, this, &Form3::VScroll1_Change);
     connect(vscroll1_, &QScrollBar::valueChanged, this, &Form3::settingsToFeed);
 
@@ -114,23 +110,15 @@ void Form3::Timer1_Timer()
     joy2_->setText(QString::number(joypos.wYpos));
     joy3_->setText(QString::number(joypos.wZpos));
 
-    const auto x = static_cast<std::int16_t>(10 * krok);
-    struct Trace {
-        std::uint32_t reading;
-        std::int16_t& x;
-        double& y;
+    const auto x = static_cast<std::int16_t>(sweepStepTwips * krok);
+    const std::array traces{
+        RunningTrace<std::int16_t>(xjoy1, yjoy1, traceColour[0]),
+        RunningTrace<std::int16_t>(xjoy2, yjoy2, traceColour[1]),
+        RunningTrace<std::int16_t>(xjoy3, yjoy3, traceColour[2]),
     };
-    const Trace traces[3] = {
-        {joypos.wXpos, xjoy1, yjoy1}, {joypos.wYpos, xjoy2, yjoy2}, {joypos.wZpos, xjoy3, yjoy3}};
-    for (int i = 0; i < 3; ++i) {
-        const Trace& t = traces[i];
-        const double y = t.reading / 48.0;
-        // The drawing call takes single-precision coordinates.
-        picture1_->line({static_cast<float>(t.x), static_cast<float>(t.y)},
-                        {static_cast<float>(x), static_cast<float>(y)}, traceColour[i]);
-        t.x = x;
-        t.y = y;
-    }
+    const std::uint32_t readings[] = {joypos.wXpos, joypos.wYpos, joypos.wZpos};
+    for (std::size_t i = 0; i < traces.size(); ++i)
+        traces[i].drawTo(*picture1_, x, readings[i] / readingsPerTwip);
 
     if (feed()->readingHeard()) {
         feed()->publishReading({"Timer1",
@@ -142,12 +130,7 @@ void Form3::Timer1_Timer()
                                 }});
     }
 
-    if (krok == sweepSteps) {
-        picture1_->clear();
-        krok = 0;
-        xjoy1 = xjoy2 = xjoy3 = 0;
-        yjoy1 = yjoy2 = yjoy3 = 0;
-    }
+    endPageAt(*picture1_, krok, sweepSteps, traces);
 }
 
 void Form3::VScroll1_Change()

@@ -29,6 +29,10 @@ public:
     std::int16_t xjoy1 = 0, xjoy2 = 0, xjoy3 = 0;
     double yjoy1 = 0, yjoy2 = 0, yjoy3 = 0;
 
+    // The traces: 10 twips per step across, a reading of 48 per twip down from the top edge;
+    // 320 steps to a sweep.
+    static constexpr int sweepStepTwips = 10;
+    static constexpr double readingsPerTwip = 48.0;
     static constexpr int sweepSteps = 320;
 
 public Q_SLOTS:

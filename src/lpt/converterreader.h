@@ -11,9 +11,6 @@
 
 namespace diagnostika {
 
-inline constexpr std::uint16_t lpt1Address = 888; // 0x378
-inline constexpr std::uint16_t lpt2Address = 956; // 0x3BC, not 0x278: the board this serves uses it
-
 // The data register's address for the text of the port list: "LPT1" is 888, anything else (the
 // empty text of an unpicked list included) is 956.
 std::uint16_t portAddressFor(QStringView portText);

@@ -3,6 +3,7 @@
 #include "common/controls.h"
 #include "common/numbertext.h"
 #include "common/picturebox.h"
+#include "common/runningtrace.h"
 #include "common/twips.h"
 #include "quantities.h"
 
@@ -15,15 +16,16 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <array>
 
 namespace diagnostika {
 namespace {
 
-constexpr ColourValue menuBar = systemColour(4);
-constexpr ColourValue olive = colourValue(128, 128, 0);
-constexpr ColourValue referenceLine = colourValue(192, 192, 0);
-constexpr ColourValue readoutYellow = colourValue(255, 255, 0);
 constexpr ColourValue traceBlack = colourValue(0, 0, 0);
+// Line1 marks 2.5 V only roughly: the trace draws 2.5 V at 700, the line lies at 720 as the window
+// was laid out.
+constexpr QPointF line1From{0, 720};
+constexpr QPointF line1To{5880, 720};
 constexpr int initialPeriod = 100;
 constexpr int loadedPeriod = 750;
 
@@ -41,13 +43,12 @@ QLabel* makeValueBox(QWidget* frame, const char* name, int left)
     return box;
 }
 
-// A label placed inside a picture box: its twips count from the drawing area, inside the border.
+// The picture's scale and period labels, all of one size.
 QLabel* makePictureLabel(PictureBox* picture, const char* name, const QString& caption, int left,
                          int top)
 {
-    QLabel* label = makeLabel(picture, QString::fromLatin1(name), caption, left, top, 375, 255);
-    label->move(label->pos() + picture->contentsRect().topLeft());
-    return label;
+    return diagnostika::makePictureLabel(picture, QString::fromLatin1(name), caption, left, top,
+                                         375, 255);
 }
 
 QRadioButton* makeOption(QWidget* frame, const char* name, int left)
@@ -77,7 +78,7 @@ Form1::Form1(PortIo& portIo, QObject* parent)
 void Form1::buildControls(QWidget* client)
 {
     client->setObjectName(QStringLiteral("Form1"));
-    setBackColour(client, menuBar);
+    setBackColour(client, syscolour::menuBar);
     portProblem_.clear();
 
     // Top: the three value frames.
@@ -103,7 +104,7 @@ void Form1::buildControls(QWidget* client)
     picture1_ = new PictureBox(client);
     picture1_->setObjectName(QStringLiteral("Picture1"));
     picture1_->setGeometry(twipRect(120, 720, 6375, 1455));
-    picture1_->setBackColour(olive);
+    picture1_->setBackColour(graphOlive);
     picture1_->setForegroundRole(QPalette::WindowText);
     for (auto [name, caption, left, top] :
          {std::tuple{"Label3", "ms", 5760, 0}, std::tuple{"Label15", "2.5V", 5880, 600},
@@ -112,23 +113,15 @@ void Form1::buildControls(QWidget* client)
         setBackColour(label, syscolour::buttonFace);
     }
     takt_ = makePictureLabel(picture1_, "takt", QString(), 5400, 0);
-    setBackColour(takt_, olive);
-    new LineElement(QStringLiteral("Line1"), {0, 720}, {5880, 720}, referenceLine, picture1_);
+    setBackColour(takt_, graphOlive);
+    new LineElement(QStringLiteral("Line1"), line1From, line1To, referenceLine, picture1_);
 
     // Not a control of its own in the layout: it tells, over the paused trace, why the port
     // cannot be read, and stays hidden while the port works.
     stavportu_ = makeNotice(picture1_, QStringLiteral("stavportu"), 60, 780, 5280, 600);
 
-    // Top is 10 ms, bottom 1000 ms: the period can never be 0, which would stop the sampling.
-    takttimera_ = new QScrollBar(Qt::Vertical, client);
-    takttimera_->setObjectName(QStringLiteral("takttimera"));
-    takttimera_->setGeometry(twipRect(6360, 720, 135, 1455));
-    takttimera_->setRange(10, 1000);
-    takttimera_->setSingleStep(10);
-    takttimera_->setPageStep(100);
-    takttimera_->setValue(initialPeriod);
-    // No change while the thumb is dragged; the release reports the new position once.
-    takttimera_->setTracking(false);
+    takttimera_ = makePeriodScrollBar(client, QStringLiteral("takttimera"), 6360, 720, 135, 1455,
+                                      initialPeriod);
     connect(takttimera_, &QScrollBar::valueChanged, this, &Form1::takttimera_Change);
 
     // Bottom: the angle frame and the settings frame with the two lists.
@@ -283,13 +276,10 @@ void Form1::Timer1_Timer()
         showPortProblem(QString());
 
     const double napatievstupu = prevodnik.napatievstupu;
+    const RunningTrace<double> trace(xgrafu, ygrafu, traceBlack);
     ++krok;
     const QPointF point = tracePoint(krok, napatievstupu);
-    // The drawing call takes single-precision coordinates.
-    picture1_->line({static_cast<float>(xgrafu), static_cast<float>(ygrafu)},
-                    {static_cast<float>(point.x()), static_cast<float>(point.y())}, traceBlack);
-    xgrafu = point.x();
-    ygrafu = point.y();
+    trace.drawTo(*picture1_, point.x(), point.y());
 
     napatieuhla = angleVoltage(napatievstupu, neg_->isChecked());
 
@@ -316,12 +306,7 @@ void Form1::Timer1_Timer()
     }
     readingToFeed();
 
-    if (krok == traceSteps) {
-        krok = 0;
-        picture1_->clear();
-        xgrafu = 0;
-        ygrafu = 0;
-    }
+    endPageAt(*picture1_, krok, traceSteps, std::array{trace});
 }
 
 void Form1::readingToFeed()

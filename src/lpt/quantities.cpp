@@ -88,7 +88,7 @@ double angleVoltage(double volts, bool negate)
 
 QPointF tracePoint(int krok, double volts)
 {
-    return {10.0 * krok, 1400 - 280 * volts};
+    return {static_cast<double>(traceStepTwips) * krok, traceZeroVoltY - traceTwipsPerVolt * volts};
 }
 
 } // namespace diagnostika

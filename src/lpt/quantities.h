@@ -32,7 +32,11 @@ int degreesPerVolt(AngleRange range);
 // The voltage the angle is taken from: as measured, or counted from the top when NEG is checked.
 double angleVoltage(double volts, bool negate);
 
-// The trace: 10 twips per step across, 280 twips per volt up from 0 V at 1400.
+// The trace: 10 twips per step across, 280 twips per volt up from 0 V at 1400, so 5 V is the top
+// edge; 590 steps to a page.
+inline constexpr int traceStepTwips = 10;
+inline constexpr int traceZeroVoltY = 1400;
+inline constexpr int traceTwipsPerVolt = 280;
 inline constexpr int traceSteps = 590;
 QPointF tracePoint(int krok, double volts);
 

@@ -17,8 +17,9 @@ Backends makeBackends(const BackendOptions& options)
     if (options.simulate) {
         b.joystick = std::make_unique<SimulatedJoystick>(*b.clock);
         b.serial = std::make_unique<SimulatedSerialLinesProvider>(*b.clock);
-        b.portIo = std::make_unique<SimulatedPortIo>(std::initializer_list<std::uint16_t>{888, 956},
-                                                     SimulatedPortIo::driftingInputs(*b.clock));
+        b.portIo = std::make_unique<SimulatedPortIo>(
+            std::initializer_list<std::uint16_t>{lpt1Address, lpt2Address},
+            SimulatedPortIo::driftingInputs(*b.clock));
     } else {
         b.joystick = std::make_unique<SdlJoystick>();
         LinuxSerialOptions serial;

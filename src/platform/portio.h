@@ -9,6 +9,11 @@
 
 namespace diagnostika {
 
+// The parallel ports' base addresses (their data registers). LPT2 is 0x3BC, not the more common
+// 0x278: the converter board this program serves sits there.
+inline constexpr std::uint16_t lpt1Address = 888; // 0x378
+inline constexpr std::uint16_t lpt2Address = 956; // 0x3BC
+
 // A failed access. The message names the device and the system's reason, for a person to act on.
 class PortIoError : public std::runtime_error {
 public:

@@ -134,7 +134,7 @@ TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
         form.Timer3_Timer();
         // From the millisecond the first handler may have read the box in (pulses stamped then
         // may have gone either way) to the moment the second had read it.
-        between.push_back(box.pulsesBetween(now - 1, clock.milliseconds(), lineCTS));
+        between.push_back(box.pulsesBetween(now - 1, clock.milliseconds(), index(Line::CTS)));
         return now;
     };
 

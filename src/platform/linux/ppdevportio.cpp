@@ -18,9 +18,6 @@
 namespace diagnostika {
 namespace {
 
-constexpr std::uint16_t lpt1Base = 888;
-constexpr std::uint16_t lpt2Base = 956;
-
 unsigned long requestCode(PpRequest request)
 {
     switch (request) {
@@ -92,7 +89,7 @@ std::uint16_t PpdevPortIo::baseFor(std::uint16_t address)
             return base;
     }
     // The two LPT addresses first, then whatever bases the kernel lists.
-    for (std::uint16_t base : {lpt1Base, lpt2Base}) {
+    for (std::uint16_t base : {lpt1Address, lpt2Address}) {
         if (address >= base && address - base <= 2)
             return base;
     }
@@ -112,7 +109,7 @@ std::uint16_t PpdevPortIo::baseFor(std::uint16_t address)
 
 std::string PpdevPortIo::pathFor(std::uint16_t base)
 {
-    const int lpt = base == lpt1Base ? 1 : base == lpt2Base ? 2 : 0;
+    const int lpt = base == lpt1Address ? 1 : base == lpt2Address ? 2 : 0;
     if (const auto it = lptDevices_.find(lpt); it != lptDevices_.end())
         return devicePathBytes(it->second).toStdString();
 

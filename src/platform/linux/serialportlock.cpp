@@ -252,6 +252,11 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
             *reason = why;
         return Result::Held;
     };
+    auto failed = [&](int error) {
+        if (reason)
+            *reason = systemReason(error);
+        return Result::Failed;
+    };
 
     // An existing lock is read first: a running owner is honoured even where we could not write
     // a lock of our own, and one we cannot read belongs to somebody else. A stale lock is removed
@@ -275,22 +280,16 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
                 return held(0, QStringLiteral("zámok %1 sa nedá prečítať: %2")
                                    .arg(path, systemReason(readError)));
             // Anything else, such as a lock name longer than a file name may be, is no holder.
-            if (readError != ENOENT) {
-                if (reason)
-                    *reason = systemReason(readError);
-                return Result::Failed;
-            }
+            if (readError != ENOENT)
+                return failed(readError);
             break; // no lock: make ours
         case Owner::Gone: {
             struct stat now {};
             if (::lstat(nativePath.constData(), &now) != 0 ||
                 !(FileId{now.st_dev, now.st_ino} == seen))
                 continue; // gone or replaced meanwhile: look again
-            if (::unlink(nativePath.constData()) != 0 && errno != ENOENT) {
-                if (reason)
-                    *reason = systemReason(errno);
-                return Result::Failed;
-            }
+            if (::unlink(nativePath.constData()) != 0 && errno != ENOENT)
+                return failed(errno);
             break;
         }
         }
@@ -299,20 +298,15 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
         // half-written lock.
         QByteArray temp = tempTemplate;
         const int fd = ::mkstemp(temp.data());
-        if (fd < 0) {
-            if (reason)
-                *reason = systemReason(errno);
-            return Result::Failed;
-        }
+        if (fd < 0)
+            return failed(errno);
         const bool written =
             ::fchmod(fd, 0644) == 0 && ::write(fd, content, static_cast<std::size_t>(len)) == len;
         const int writeError = errno;
         ::close(fd);
         if (!written) {
             ::unlink(temp.constData());
-            if (reason)
-                *reason = systemReason(writeError);
-            return Result::Failed;
+            return failed(writeError);
         }
         const int linked = ::link(temp.constData(), nativePath.constData());
         const int linkError = errno;
@@ -322,11 +316,8 @@ SerialPortLock::Result SerialPortLock::acquire(const QString& device, long* hold
             slot_ = rememberHeldLock(nativePath);
             return Result::Taken;
         }
-        if (linkError != EEXIST) {
-            if (reason)
-                *reason = systemReason(linkError);
-            return Result::Failed;
-        }
+        if (linkError != EEXIST)
+            return failed(linkError);
         // Another program made its lock in between: the next round reads it.
     }
     return held(0, QStringLiteral("port je zamknutý (zámok %1)").arg(path));
