@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <system_error>
 #include <map>
 #include <sys/resource.h>
 
@@ -461,6 +462,14 @@ TEST_F(RecorderTest, AFolderRefusedWhileRecordingLeavesTheRecordingRunning)
     QFile blocker(dir.filePath(QStringLiteral("subor")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     std::vector<QString> refused{dir.filePath(QStringLiteral("subor/zaznamy"))};
+    {
+        // A folder that cannot be made says why, in the system's words.
+        QString error;
+        EXPECT_FALSE(recorder.start(refused.front(), &error));
+        EXPECT_TRUE(error.contains(QString::fromLocal8Bit(
+            std::make_error_code(std::errc::not_a_directory).message())))
+            << error.toStdString();
+    }
     // A folder that exists and takes no files, whoever runs the test.
     if (QFileInfo(QStringLiteral("/proc/self")).isDir())
         refused.emplace_back(QStringLiteral("/proc/self"));
