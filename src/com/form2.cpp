@@ -380,7 +380,9 @@ void Form2::buildControls(QWidget* client)
 
 void Form2::formLoad()
 {
-    // The readouts and indicators may change with every edge; the screen need not show each.
+    // The readouts and indicators may change with every edge; the screen need not show each. The
+    // limit holds the whole top-level window this one is shown in (the main window keeps one for
+    // all its windows already; shown on its own, the serial window brings its own).
     RepaintLimiter::install(client()->window());
     fillList(port_, {"COM1", "COM2", "COM3"});
     fillList(interval_, {"1s", "10s", "1min"});

@@ -5,6 +5,7 @@
 #include "common/colour.h"
 #include "common/controls.h"
 #include "common/messages.h"
+#include "common/repaintlimiter.h"
 #include "common/twips.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
@@ -61,6 +62,10 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdiArea_);
+    // Qt paints every window inside this one when this one is painted, so the screen's pace is
+    // kept here for all of them: a readout changing with every edge of a fast pulse train is
+    // drawn at most about 60 times a second, whichever window it is in.
+    RepaintLimiter::install(this);
 
     // The entries need more than the window's width: the bar wraps onto a further row, as on the
     // classic desktop, instead of hiding entries behind an extension button.

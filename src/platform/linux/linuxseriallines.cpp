@@ -339,8 +339,9 @@ void LinuxSerialLines::watch()
         queue_.postLoss(error);
     };
 
-    // Changes found by the re-check rather than by a wake-up, in a row: a driver whose wait never
-    // wakes shows them on every change.
+    // Each turn waits for the driver's wake-up (or, where the driver cannot wait, sleeps a poll's
+    // length), then reads until a reading brings nothing new. The capture probe judges from the
+    // first reading of each turn whether the driver's wait and counters can be trusted.
     while (!stop_.load()) {
         bool woke = false;
         std::int64_t wakeUs = 0;
