@@ -29,11 +29,14 @@ bool RepaintLimiter::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::UpdateRequest || watched != window_ || releasing_)
         return QObject::eventFilter(watched, event);
-    if (last_.isValid() && last_.elapsed() < intervalMs_) {
+    // Read once: on a busy machine a second reading can already lie past the interval, and a
+    // timer given a negative wait never runs, which would leave the held repaint undone.
+    const qint64 since = last_.isValid() ? last_.elapsed() : intervalMs_;
+    if (since < intervalMs_) {
         // Qt asks for no further repaint until this one is done: the held one covers every change
         // until it is let through.
         if (!held_.isActive())
-            held_.start(static_cast<int>(intervalMs_ - last_.elapsed()));
+            held_.start(static_cast<int>(intervalMs_ - since));
         return true;
     }
     last_.start();
