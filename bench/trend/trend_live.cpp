@@ -13,15 +13,12 @@
 //   trend_live [simulated minutes, default 60] [real seconds per Timer1 case, default 15]
 
 #include "benchsupport.h"
-#include "com/form2.h"
-#include "platform/sim/simseriallines.h"
+#include "support/shaftwindows.h"
 #include "trend/plotlibrary.h"
-#include "trend/trendform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMdiArea>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -51,30 +48,6 @@ private:
     QElapsedTimer since_;
 };
 
-class Provider final : public SerialLinesProvider {
-public:
-    Provider(const TickClock& clock, SensorBox::Machine machine) : clock_(clock), machine_(machine)
-    {
-    }
-    std::unique_ptr<SerialLines> create() override
-    {
-        auto lines =
-            std::make_unique<SimulatedSerialLines>(clock_, SimulatedSerialLines::Reader::Manual);
-        lines->setMachine(machine_);
-        created = lines.get();
-        return lines;
-    }
-    QString devicePath(int commPort) const override
-    {
-        return QStringLiteral("COM%1").arg(commPort);
-    }
-    SimulatedSerialLines* created = nullptr;
-
-private:
-    const TickClock& clock_;
-    SensorBox::Machine machine_;
-};
-
 double threadCpuSeconds()
 {
     timespec ts{};
@@ -82,16 +55,11 @@ double threadCpuSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-QTimer* timerOf(MeasurementForm& form, const char* name)
-{
-    return form.client()->findChild<QTimer*>(QString::fromLatin1(name));
-}
-
 // Timer1's ticks in real time for `seconds`: the mean and worst distance between ticks from the
 // period, in ms. Edges keep coming every 8 ms meanwhile.
 std::pair<double, double> timer1Error(Form2& form2, SimulatedSerialLines& lines, int seconds)
 {
-    QTimer* timer1 = timerOf(form2, "Timer1");
+    QTimer* timer1 = test::ShaftWindows::timer(form2, "Timer1");
     QObject::disconnect(timer1, &QTimer::timeout, &form2, &Form2::Timer1_Timer);
     QElapsedTimer clock;
     clock.start();
@@ -129,25 +97,14 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
     machine.meanSpeed = pulsesPerSecond * 60 / 8;
     machine.swing = 0;
     const double truth = machine.meanSpeed;
-    Provider provider(clock, machine);
-    Form2 form2(provider, clock);
-    TrendForm trend(*form2.speedInput(), clock);
-    QMdiArea area;
-    area.resize(1000, 800);
-    area.show();
-    form2.show(&area);
-    trend.show(&area);
-    for (const char* name : {"Timer1", "Timer2", "Timer3"})
-        timerOf(form2, name)->stop();
-    timerOf(trend, "Timer1")->stop();
-    for (const auto& [list, item] :
-         {std::pair{"vstup", "CTS"}, {"snimace", "8"}, {"interval", "1s"}, {"port", "COM1"}})
-        pick(form2.client(), list, item);
+    test::ShaftWindows w(clock, machine, "8");
+    Form2& form2 = w.form2;
+    TrendForm& trend = w.trend;
     pick(trend.client(), "rozsah", "všetko");
 
     std::mt19937 random(7);
     std::uniform_int_distribution<int> stall(40, 120);
-    QTimer* timer1 = timerOf(form2, "Timer1");
+    QTimer* timer1 = test::ShaftWindows::timer(form2, "Timer1");
     std::int64_t nextTick = timer1->interval();
     std::int64_t stalledUntil = 0;
     double worst = 0, sum = 0;
@@ -165,7 +122,7 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
         if (ms % 10'000 == 5'000)
             stalledUntil = ms + stall(random);
         if (ms % 8 == 0 && ms >= stalledUntil)
-            provider.created->poll();
+            w.lines().poll();
         if (ms == nextTick) {
             form2.Timer1_Timer();
             nextTick += timer1->interval();
@@ -221,11 +178,11 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
     // Live: the windows' own timers, the hour on the chart.
     clock.goLive();
     for (const char* name : {"Timer1", "Timer2", "Timer3"})
-        timerOf(form2, name)->start();
-    timerOf(trend, "Timer1")->start();
-    const auto open = timer1Error(form2, *provider.created, realSeconds);
+        test::ShaftWindows::timer(form2, name)->start();
+    test::ShaftWindows::timer(trend, "Timer1")->start();
+    const auto open = timer1Error(form2, w.lines(), realSeconds);
     trend.close();
-    const auto closed = timer1Error(form2, *provider.created, realSeconds);
+    const auto closed = timer1Error(form2, w.lines(), realSeconds);
     std::printf("  Timer1 period error in real time: trend open mean %.3f ms worst %.3f ms; "
                 "closed mean %.3f ms worst %.3f ms\n",
                 open.first, open.second, closed.first, closed.second);
@@ -234,7 +191,6 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
                   pulsesPerSecond);
     bench::summary(measure, "mean < 1 ms, as closed", "%.3f ms / %.3f ms", open.first,
                    closed.first);
-    form2.close();
 }
 
 } // namespace

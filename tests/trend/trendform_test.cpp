@@ -2,19 +2,13 @@
 // COM1's speed pulses, the trend window times them, while the shaft runs up from 100 to 1900 min^-1
 // and coasts down again. The trend's precise speed is held against the shaft's true speed, and a
 // picture of the window with both methods on it is left in the build folder.
-#include "com/form2.h"
-#include "platform/sim/simseriallines.h"
 #include "support/fakeclock.h"
+#include "support/shaftwindows.h"
 #include "support/widgets.h"
 #include "trend/plotlibrary.h"
-#include "trend/trendform.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace diagnostika {
@@ -42,64 +36,20 @@ SensorBox::Machine steadyMachine()
     return m;
 }
 
-class ManualProvider final : public SerialLinesProvider {
-public:
-    explicit ManualProvider(const TickClock& clock, SensorBox::Machine machine = rampMachine())
-        : clock_(clock), machine_(machine)
-    {
-    }
-    std::unique_ptr<SerialLines> create() override
-    {
-        auto lines =
-            std::make_unique<SimulatedSerialLines>(clock_, SimulatedSerialLines::Reader::Manual);
-        lines->setMachine(machine_);
-        created = lines.get();
-        return lines;
-    }
-    QString devicePath(int commPort) const override
-    {
-        return QStringLiteral("COM%1").arg(commPort);
-    }
-    SimulatedSerialLines* created = nullptr;
-
-private:
-    const TickClock& clock_;
-    SensorBox::Machine machine_;
-};
-
-void pick(QWidget* client, const char* listName, const char* item)
-{
-    auto* list = control<QComboBox>(client, listName);
-    const int index = list->findText(QString::fromUtf8(item));
-    list->setCurrentIndex(index);
-    Q_EMIT list->activated(index);
-}
-
 TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
 {
     const QLocale previousLocale;
     QLocale::setDefault(QLocale(QLocale::Slovak, QLocale::Slovakia));
     test::FakeClock clock(30'000); // the shaft at 100 min^-1, about to run up
-    ManualProvider provider(clock);
-    Form2 form2(provider, clock);
-    TrendForm trend(*form2.speedInput(), clock);
-    QMdiArea area;
-    area.resize(900, 700);
-    area.show();
-    form2.show(&area);
-    trend.show(&area);
-    for (const char* name : {"Timer1", "Timer2", "Timer3"})
-        control<QTimer>(form2.client(), name)->stop();
-    control<QTimer>(trend.client(), "Timer1")->stop();
-    for (const auto& [list, item] :
-         {std::pair{"vstup", "CTS"}, {"snimace", "4"}, {"interval", "1s"}, {"port", "COM1"}})
-        pick(form2.client(), list, item);
-    pick(trend.client(), "rozsah", "všetko");
-    ASSERT_TRUE(provider.created && provider.created->isOpen());
+    test::ShaftWindows w(clock, rampMachine(), "4");
+    Form2& form2 = w.form2;
+    TrendForm& trend = w.trend;
+    test::ShaftWindows::pick(trend, "rozsah", "všetko");
+    ASSERT_TRUE(w.provider.created && w.lines().isOpen());
 
     for (int ms = 1; ms <= 40'000; ++ms) {
         clock.advance(1);
-        provider.created->poll();
+        w.lines().poll();
         if (ms % 1000 == 0)
             form2.Timer1_Timer();
         if (ms % TrendForm::redrawMs == 0)
@@ -130,13 +80,10 @@ TEST(TrendWindow, FollowsARunUpAndCoastDownAndShowsBothMethods)
     EXPECT_TRUE(trend.window()->grab().save(path, "PNG")) << path.toStdString();
 
     // The port closed: the speed falls to 0 once the shaft has been silent long enough.
-    pick(form2.client(), "vstup", "CTS");
-    provider.created->close();
+    w.lines().close();
     clock.advance(speed::PreciseSpeed::defaultStopAfterUs / 1000);
     trend.refresh();
     EXPECT_EQ(trend.current().value_or(-1), 0.0);
-    trend.close();
-    form2.close();
     QLocale::setDefault(previousLocale);
 }
 
@@ -146,38 +93,26 @@ TEST(TrendWindow, ShowsTheTrueSpeedWhenEdgesComeInBatchesAndTheMachineStalls)
     // busy machine); the serial window's Timer1 fired when its own period says, through the
     // interval changed twice.
     test::FakeClock clock(10'000);
-    ManualProvider provider(clock, steadyMachine());
-    Form2 form2(provider, clock);
-    TrendForm trend(*form2.speedInput(), clock);
-    QMdiArea area;
-    area.resize(900, 700);
-    area.show();
-    form2.show(&area);
-    trend.show(&area);
-    auto* timer1 = control<QTimer>(form2.client(), "Timer1");
-    for (QTimer* t :
-         {timer1, control<QTimer>(form2.client(), "Timer2"),
-          control<QTimer>(form2.client(), "Timer3"), control<QTimer>(trend.client(), "Timer1")})
-        t->stop();
-    for (const auto& [list, item] :
-         {std::pair{"vstup", "CTS"}, {"snimace", "8"}, {"interval", "1s"}, {"port", "COM1"}})
-        pick(form2.client(), list, item);
-    ASSERT_TRUE(provider.created && provider.created->isOpen());
+    test::ShaftWindows w(clock, steadyMachine(), "8");
+    Form2& form2 = w.form2;
+    TrendForm& trend = w.trend;
+    auto* timer1 = test::ShaftWindows::timer(form2, "Timer1");
+    ASSERT_TRUE(w.provider.created && w.lines().isOpen());
 
     int shown = 0, wrong = 0;
     std::int64_t nextTick = timer1->interval();
     for (int ms = 1; ms <= 60'000; ++ms) {
         clock.advance(1);
         if (ms % 8 == 0 && ms % 5000 > 60)
-            provider.created->poll();
+            w.lines().poll();
         if (ms == nextTick) {
             form2.Timer1_Timer();
             nextTick += timer1->interval();
         }
         if (ms == 20'000)
-            pick(form2.client(), "interval", "10s");
+            test::ShaftWindows::pick(form2, "interval", "10s");
         if (ms == 40'500)
-            pick(form2.client(), "interval", "1s");
+            test::ShaftWindows::pick(form2, "interval", "1s");
         if (ms % TrendForm::redrawMs == 0 && ms > 1500) {
             trend.refresh();
             ++shown;
@@ -196,8 +131,6 @@ TEST(TrendWindow, ShowsTheTrueSpeedWhenEdgesComeInBatchesAndTheMachineStalls)
     EXPECT_GE(counted->dataCount(), 25);
     for (const QCPGraphData& point : *counted->data())
         EXPECT_NEAR(point.value, 3000, 3000 * 0.01) << "at " << point.key << " s";
-    trend.close();
-    form2.close();
 }
 
 } // namespace
