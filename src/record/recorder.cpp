@@ -74,14 +74,14 @@ bool Recorder::start(const QString& folder, QString* error)
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());
     // Made through the standard library, which keeps the system's reason that QDir drops.
     std::error_code made;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(path).toStdString()),
-                                        made);
+    std::filesystem::create_directories(
+        std::filesystem::path(QFile::encodeName(path).toStdString()), made);
     if (!made && !QFileInfo(path).isDir())
         made = std::make_error_code(std::errc::not_a_directory);
     if (made)
-        return refuse(QStringLiteral("Priečinok %1 sa nepodarilo vytvoriť: %2.")
-                          .arg(QDir::toNativeSeparators(path),
-                               QString::fromLocal8Bit(made.message())));
+        return refuse(
+            QStringLiteral("Priečinok %1 sa nepodarilo vytvoriť: %2.")
+                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(made.message())));
     // Writing is tried before the recording counts as started, so an unwritable folder is told now
     // rather than as a failure of the first window. The probe is a file of a new name, made
     // exclusively: nothing already in the folder, nor what a link there points to, is opened.

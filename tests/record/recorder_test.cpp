@@ -27,9 +27,9 @@
 #include <QTimer>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <system_error>
 #include <map>
 #include <sys/resource.h>
+#include <system_error>
 
 namespace diagnostika::test {
 namespace {
@@ -466,8 +466,8 @@ TEST_F(RecorderTest, AFolderRefusedWhileRecordingLeavesTheRecordingRunning)
         // A folder that cannot be made says why, in the system's words.
         QString error;
         EXPECT_FALSE(recorder.start(refused.front(), &error));
-        EXPECT_TRUE(error.contains(QString::fromLocal8Bit(
-            std::make_error_code(std::errc::not_a_directory).message())))
+        EXPECT_TRUE(error.contains(
+            QString::fromLocal8Bit(std::make_error_code(std::errc::not_a_directory).message())))
             << error.toStdString();
     }
     // A folder that exists and takes no files, whoever runs the test.
