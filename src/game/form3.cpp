@@ -60,8 +60,11 @@ void Form3::buildControls(QWidget* client)
                                2520, 0, 615, 255);
     setBackColour(label4_, syscolour::buttonFace);
     new LineElement(QStringLiteral("Line2"), line2From, line2To, referenceLine, picture1_);
-    // Not a control of the layout: it tells, over the flat traces, why there is no reading.
-    stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 600, 2940, 435);
+    // Not a control of the layout: it tells why there is no reading. It stands between the top
+    // edge and Line2, left of Label4, so it hides neither the top edge, where the traces of a
+    // joystick never seen run, nor a centred stick's traces, which an unplugged one goes on
+    // drawing.
+    stavjoysticku_ = makeNotice(picture1_, QStringLiteral("stavjoysticku"), 60, 60, 2400, 390);
 
     vscroll1_ = makePeriodScrollBar(client, QStringLiteral("VScroll1"), 3240, 1680, 135, 1095,
                                     initialPeriod);

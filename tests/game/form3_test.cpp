@@ -1,4 +1,5 @@
 #include "common/picturebox.h"
+#include "common/twips.h"
 #include "game/form3.h"
 #include "support/fakejoystick.h"
 #include "support/widgets.h"
@@ -115,6 +116,33 @@ TEST_F(Form3Test, WithoutAJoystickTheTraceSaysWhyUntilOneAppears)
     joystick.position = JoyInfo{1, 2, 3, 0};
     form.Timer1_Timer();
     EXPECT_TRUE(notice->isHidden());
+}
+
+// While the notice shows, what is drawn still shows: the zeros of a joystick never seen along the
+// top edge, and the traces a centred stick goes on drawing once unplugged, with Line2 and Label4.
+TEST_F(Form3Test, TheNoticeHidesNeitherTheTracesOfAMissingJoystickNorTheControls)
+{
+    auto* notice = control<QLabel>(client(), "stavjoysticku");
+    const QRect inner = picture()->contentsRect();
+    const auto hidesRow = [&](double twips) {
+        // A one-pixel line, anti-aliased over the rows on either side.
+        const double row = inner.top() + twipPoint(0, twips).y();
+        return row + 1 >= notice->geometry().top() && row - 1 <= notice->geometry().bottom();
+    };
+
+    form.Timer1_Timer(); // never seen: zeros
+    ASSERT_TRUE(notice->isVisibleTo(client()));
+    EXPECT_FALSE(hidesRow(lastSegments(1)[0].to.y()));
+    joystick.position = JoyInfo{32767, 32768, 32767, 0};
+    form.Timer1_Timer();
+    joystick.position.reset(); // unplugged
+    form.Timer1_Timer();
+    ASSERT_TRUE(notice->isVisibleTo(client()));
+    for (const Segment& s : lastSegments(3))
+        EXPECT_FALSE(hidesRow(s.to.y())) << s.to.y();
+    EXPECT_FALSE(hidesRow(control<LineElement>(client(), "Line2")->from().y()));
+    EXPECT_FALSE(notice->geometry().intersects(control<QLabel>(client(), "Label4")->geometry()));
+    EXPECT_TRUE(inner.contains(notice->geometry()));
 }
 
 TEST_F(Form3Test, ClosingStopsSamplingAtOnceAndLetsGoOfTheJoystick)
