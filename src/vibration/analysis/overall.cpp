@@ -6,6 +6,23 @@
 
 namespace diagnostika::vibration {
 
+namespace {
+
+// The crest of the sine through three equally spaced samples, the middle one the highest: for
+// y_k = A cos(w (k - d)), cos w = (y_-1 + y_1) / (2 y_0) and A^2 = y_0^2 + ((y_1 - y_-1) /
+// (2 sin w))^2. Exact for a sine whatever its rate; where the three do not look like a sine of at
+// least four samples a period (an impact), the sample itself.
+double peakBetweenSamples(double before, double at, double after)
+{
+    const double c = (before + after) / (2 * at);
+    if (!(c > 0 && c < 1))
+        return at;
+    const double half = (after - before) / (2 * std::sqrt(1 - c * c));
+    return std::max(at, std::sqrt(at * at + half * half));
+}
+
+} // namespace
+
 OverallMeter::OverallMeter(double sampleRate, VelocityBand band, double blockSeconds)
     : sampleRate_(sampleRate), velocity_(sampleRate, band)
 {
@@ -46,11 +63,20 @@ void OverallMeter::finishBlock()
     for (std::size_t i = 0; i < n; ++i)
         mean += weights_[i] * acceleration_[i];
     double square = 0, peak = 0, velocitySquare = 0;
+    std::size_t peakAt = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double a = acceleration_[i] - mean;
         square += weights_[i] * a * a;
-        peak = std::max(peak, std::abs(a));
+        if (std::abs(a) > peak) {
+            peak = std::abs(a);
+            peakAt = i;
+        }
         velocitySquare += weights_[i] * velocityBlock_[i] * velocityBlock_[i];
+    }
+    if (peakAt > 0 && peakAt + 1 < n) {
+        const double sign = acceleration_[peakAt] < mean ? -1.0 : 1.0;
+        peak = peakBetweenSamples(sign * (acceleration_[peakAt - 1] - mean), peak,
+                                  sign * (acceleration_[peakAt + 1] - mean));
     }
     const double blockStart = elapsed_;
     elapsed_ += static_cast<double>(n) / sampleRate_;

@@ -49,11 +49,11 @@ double VelocityFilter::Biquad::run(double x)
 }
 
 VelocityFilter::VelocityFilter(double sampleRate, VelocityBand band)
-    : band_{band.lowHz, std::min(band.highHz, sampleRate / 2.56)}
+    : band_{band.lowHz, std::min(band.highHz, sampleRate / 6)}
 {
     const double k = 2 * sampleRate;
     const double wh = prewarped(band_.lowHz / 2, sampleRate);
-    const double wl = prewarped(std::min(band_.highHz * 2, 0.45 * sampleRate), sampleRate);
+    const double wl = prewarped(band_.highHz * 2, sampleRate);
     const Analog parts[4] = {
         {1, 0, 0, 1, wh / qLow, wh * wh},        // high-pass
         {0, 1, 0, 1, wh / qHigh, wh * wh},       // high-pass times the integrator 1/s
