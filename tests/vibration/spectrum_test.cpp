@@ -133,3 +133,33 @@ TEST(Spectrum, LinesOutsideTheInstrumentsRangeAreBroughtIntoIt)
     s.lines = 100000;
     EXPECT_EQ(SpectrumAnalyzer(s).frameSize(), 65536u);
 }
+
+TEST(Spectrum, AveragesAreMeansOfPower)
+{
+    struct Case {
+        Averaging averaging;
+        int averages;
+        std::vector<double> amplitudes; // of the tone, frame by frame
+        double expected;                // the last spectrum's amplitude of the tone
+    };
+    const std::vector<Case> cases = {
+        {Averaging::Linear, 4, {1, 2, 1, 2}, std::sqrt(2.5)},
+        // Linear until `averages` frames are in, then each new frame weighs 1 / averages.
+        {Averaging::Exponential, 2, {1, 1, 1, 3}, std::sqrt(5.0)},
+        {Averaging::Exponential, 4, {2, 2, 2, 2, 2, 1}, std::sqrt(4 - 3.0 / 4)},
+    };
+    for (const Case& c : cases) {
+        SpectrumSettings s;
+        s.sampleRate = 1024;
+        s.lines = 400;
+        s.window = WindowKind::FlatTop;
+        s.scale = AmplitudeScale::Peak;
+        s.overlap = 0;
+        s.averaging = c.averaging;
+        s.averages = c.averages;
+        SpectrumAnalyzer analyzer(s);
+        for (const double a : c.amplitudes) // 100 Hz: whole periods in every 1-s frame
+            analyzer.add(tones(1024, 1.0, {{100.0, a}}));
+        EXPECT_NEAR(analyzer.spectrum().amplitude[100], c.expected, 1e-4) << c.averages;
+    }
+}
