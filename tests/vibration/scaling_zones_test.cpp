@@ -29,9 +29,6 @@ TEST(Scaling, FullScaleAndSensitivityGiveAcceleration)
         for (std::size_t i = 0; i < raw.size(); ++i)
             EXPECT_NEAR(out[i], raw[i] * c.ms2 / 9.80665, 1e-5 * c.ms2);
     }
-    EXPECT_NEAR(
-        toMetresPerSecond2(fromMetresPerSecond2(3.0, AccelerationUnit::G), AccelerationUnit::G),
-        3.0, 1e-12);
     // A sensitivity of zero (an empty setting) gives no acceleration rather than infinity.
     const Scaling empty{1.0, 0.0, SensitivityUnit::MillivoltPerG};
     EXPECT_FALSE(empty.valid());
@@ -74,5 +71,4 @@ TEST(Zones, BoundariesFollowTheTableAndBelongToTheUpperZone)
             EXPECT_EQ(zoneOf(p.v, c.group, c.foundation), p.zone)
                 << p.v << " mm/s, boundaries " << c.ab << "/" << c.bc << "/" << c.cd;
     }
-    EXPECT_STREQ(zoneName(Zone::C), "C");
 }
