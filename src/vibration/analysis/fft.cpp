@@ -23,6 +23,18 @@ struct RealFft::Plan {
     float* in = nullptr;
     fftwf_complex* out = nullptr;
     fftwf_plan plan = nullptr;
+
+    Plan() = default;
+    Plan(const Plan&) = delete;
+    Plan& operator=(const Plan&) = delete;
+    ~Plan()
+    {
+        std::lock_guard lock(plannerMutex());
+        if (plan)
+            fftwf_destroy_plan(plan);
+        fftwf_free(in);
+        fftwf_free(out);
+    }
 };
 
 RealFft::RealFft(std::size_t n) : n_(n), plan_(std::make_unique<Plan>())
@@ -38,13 +50,10 @@ RealFft::RealFft(std::size_t n) : n_(n), plan_(std::make_unique<Plan>())
                                         FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
 }
 
-RealFft::~RealFft()
-{
-    std::lock_guard lock(plannerMutex());
-    fftwf_destroy_plan(plan_->plan);
-    fftwf_free(plan_->in);
-    fftwf_free(plan_->out);
-}
+RealFft::RealFft(RealFft&&) noexcept = default;
+RealFft& RealFft::operator=(RealFft&&) noexcept = default;
+
+RealFft::~RealFft() = default;
 
 void RealFft::forward(std::span<const float> in, std::span<std::complex<float>> out)
 {

@@ -19,6 +19,9 @@ public:
     ~RealFft();
     RealFft(const RealFft&) = delete;
     RealFft& operator=(const RealFft&) = delete;
+    // A moved-from object may only be assigned to or destroyed.
+    RealFft(RealFft&&) noexcept;
+    RealFft& operator=(RealFft&&) noexcept;
 
     std::size_t size() const { return n_; }
     // `in` holds size() samples, `out` room for size() / 2 + 1 bins.
