@@ -53,6 +53,8 @@ int main(int argc, char* argv[])
             main.mnuZvlastItem_Click();
         else if (name == QLatin1String("trend"))
             main.mnuTrendItem_Click();
+        else if (name == QLatin1String("vib"))
+            main.mnuVibrationItem_Click();
     }
     if (cl.gamePeriodMs > 0) {
         main.mnuZvlastItem_Click();

@@ -13,6 +13,7 @@
 #include "record/recorder.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
+#include "vibration/vibrationform.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -81,6 +82,8 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuZvlastItem_Click);
     addMenuEntry(QStringLiteral("mnuTrendItem"), QStringLiteral("&Priebeh otáčok"),
                  &MDIForm1::mnuTrendItem_Click);
+    addMenuEntry(QStringLiteral("mnuVibrationItem"), QStringLiteral("&Vibrácie"),
+                 &MDIForm1::mnuVibrationItem_Click);
     // Recording is a drop-down of its own: three commands under one entry.
     recordMenu_ = menuBar_->addMenu(QStringLiteral("&Záznam"));
     recordMenu_->setObjectName(QStringLiteral("mnuRecord"));
@@ -161,6 +164,18 @@ TrendForm& MDIForm1::trendForm()
     return *trendForm_;
 }
 
+VibrationForm& MDIForm1::vibrationForm()
+{
+    if (!vibrationForm_) {
+        SpeedInput* speed = backends_.serial ? form2().speedInput() : nullptr;
+        if (!speed)
+            speed = noSpeedInput_ = new SpeedInput(this);
+        vibrationForm_ = new VibrationForm(*backends_.vibration, *speed, this);
+        recorder_->addFeed(vibrationForm_->feed());
+    }
+    return *vibrationForm_;
+}
+
 void MDIForm1::mnuExitItem_Click()
 {
     close();
@@ -189,6 +204,13 @@ void MDIForm1::mnuTrendItem_Click()
     if (!backends_.serial)
         return;
     trendForm().show(mdiArea_);
+}
+
+void MDIForm1::mnuVibrationItem_Click()
+{
+    if (!backends_.vibration)
+        return;
+    vibrationForm().show(mdiArea_);
 }
 
 void MDIForm1::mnuAboutItem_Click()

@@ -19,6 +19,8 @@ class Form2;
 class Form1;
 class Form3;
 class TrendForm;
+class VibrationForm;
+class SpeedInput;
 class WrappingMenuBar;
 
 class MDIForm1 : public QMainWindow {
@@ -39,6 +41,9 @@ public:
     Form3& form3();
     // The speed trend follows the serial window: only while Backends has the serial service.
     TrendForm& trendForm();
+    // The vibration window; its order markers follow the serial window's speed input where there is
+    // one.
+    VibrationForm& vibrationForm();
 
     static QString aboutText();
 
@@ -55,6 +60,7 @@ public Q_SLOTS:
     void mnuLPTItem_Click();
     void mnuZvlastItem_Click();
     void mnuTrendItem_Click();
+    void mnuVibrationItem_Click();
     void mnuAboutItem_Click();
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
@@ -79,6 +85,8 @@ private:
     Form1* form1_ = nullptr;
     Form3* form3_ = nullptr;
     TrendForm* trendForm_ = nullptr;
+    VibrationForm* vibrationForm_ = nullptr;
+    SpeedInput* noSpeedInput_ = nullptr; // for the vibration window where no serial window can be
 };
 
 } // namespace diagnostika

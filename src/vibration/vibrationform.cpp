@@ -1,0 +1,605 @@
+#include "vibrationform.h"
+
+#include "common/controls.h"
+#include "common/messages.h"
+#include "common/twips.h"
+#include "trend/plotlibrary.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+namespace diagnostika {
+namespace {
+
+using vibration::AccelerationUnit;
+using vibration::Zone;
+
+// How long a stretch the time signal shows.
+constexpr double timeSignalSeconds = 0.2;
+
+// In the user's locale, never grouped, as every number the program writes.
+QString fixed(double value, int decimals)
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', decimals);
+}
+
+std::optional<double> entryNumber(const QLineEdit* entry)
+{
+    bool ok = false;
+    const double v = QLocale().toDouble(entry->text().trimmed(), &ok);
+    return ok && std::isfinite(v) && v > 0 ? std::optional(v) : std::nullopt;
+}
+
+QColor zoneColour(Zone zone)
+{
+    switch (zone) {
+    case Zone::A:
+        return QColor(40, 160, 60);
+    case Zone::B:
+        return QColor(150, 190, 40);
+    case Zone::C:
+        return QColor(235, 150, 30);
+    case Zone::D:
+        break;
+    }
+    return QColor(210, 40, 40);
+}
+
+void fill(QComboBox* list, std::initializer_list<const char*> items, int current = 0)
+{
+    for (const char* item : items)
+        list->addItem(QString::fromUtf8(item));
+    list->setCurrentIndex(current);
+}
+
+QLabel* bigReadout(QWidget* parent, const char* name, int left, int top, int width)
+{
+    QLabel* label = makeLabel(parent, QString::fromLatin1(name), QStringLiteral("–"), left, top,
+                              width, 480);
+    QFont big = label->font();
+    big.setPointSize(16);
+    big.setBold(true);
+    label->setFont(big);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+const char* const unitTexts[] = {"m/s^2", "g"};
+
+} // namespace
+
+VibrationForm::VibrationForm(VibrationInputProvider& inputs, SpeedInput& speed, QObject* parent)
+    : MeasurementForm(QStringLiteral("vib"), QStringLiteral("Vibrácie"), QSize(12600, 8400),
+                      parent),
+      inputs_(inputs), speed_(speed)
+{
+    setObjectName(QStringLiteral("VibrationForm"));
+}
+
+VibrationForm::~VibrationForm()
+{
+    delete window();
+}
+
+const vibration::Spectrum* VibrationForm::spectrum() const
+{
+    return analyzer_ && !analyzer_->spectrum().amplitude.empty() ? &analyzer_->spectrum()
+                                                                 : nullptr;
+}
+
+void VibrationForm::buildControls(QWidget* client)
+{
+    client->setObjectName(QStringLiteral("VibrationForm"));
+    const auto label = [client](const char* text, int left, int top, int width) {
+        makeLabel(client, QString(), QString::fromUtf8(text), left, top + 30, width, 255);
+    };
+    label("Zdroj:", 120, 120, 600);
+    zdroj_ = makeList(client, QStringLiteral("zdroj"), 720, 120, 3700, 315);
+    label("Vzorkovanie:", 4550, 120, 1000);
+    vzorkovanie_ = makeList(client, QStringLiteral("vzorkovanie"), 5550, 120, 1050, 315);
+    label("Kanál:", 6750, 120, 550);
+    kanal_ = makeList(client, QStringLiteral("kanal"), 7300, 120, 700, 315);
+    label("Jednotka:", 8150, 120, 800);
+    jednotka_ = makeList(client, QStringLiteral("jednotka"), 8950, 120, 1000, 315);
+
+    label("Citlivosť [mV/g]:", 120, 500, 1400);
+    citlivost_ = new QLineEdit(QStringLiteral("100"), client);
+    citlivost_->setObjectName(QStringLiteral("citlivost"));
+    citlivost_->setGeometry(twipRect(1520, 500, 700, 315));
+    label("Rozsah vstupu [V]:", 2350, 500, 1450);
+    rozsah_ = new QLineEdit(QStringLiteral("1"), client);
+    rozsah_->setObjectName(QStringLiteral("rozsah"));
+    rozsah_->setGeometry(twipRect(3800, 500, 700, 315));
+    label("Stroj:", 4650, 500, 500);
+    skupina_ = makeList(client, QStringLiteral("skupina"), 5150, 500, 2000, 315);
+    label("Základ:", 7300, 500, 650);
+    zaklad_ = makeList(client, QStringLiteral("zaklad"), 7950, 500, 1100, 315);
+
+    label("Čiary:", 120, 880, 600);
+    ciary_ = makeList(client, QStringLiteral("ciary"), 720, 880, 900, 315);
+    label("Okno:", 1750, 880, 550);
+    okno_ = makeList(client, QStringLiteral("okno"), 2300, 880, 1000, 315);
+    label("Priemer:", 3450, 880, 700);
+    priemerovanie_ = makeList(client, QStringLiteral("priemerovanie"), 4150, 880, 1500, 315);
+    label("Počet:", 5800, 880, 550);
+    pocet_ = makeList(client, QStringLiteral("pocet"), 6350, 880, 650, 315);
+    label("Amplitúda:", 7150, 880, 900);
+    amplituda_ = makeList(client, QStringLiteral("amplituda"), 8050, 880, 900, 315);
+    label("Os:", 9100, 880, 350);
+    os_ = makeList(client, QStringLiteral("os"), 9450, 880, 1300, 315);
+
+    drzat_ = new QPushButton(QStringLiteral("&Držať"), client);
+    drzat_->setObjectName(QStringLiteral("drzat"));
+    drzat_->setGeometry(twipRect(11000, 100, 1450, 375));
+    auto* reset = new QPushButton(QStringLiteral("&Vynulovať"), client);
+    reset->setObjectName(QStringLiteral("vynulovat"));
+    reset->setGeometry(twipRect(11000, 500, 1450, 375));
+
+    label("a RMS:", 120, 1420, 700);
+    arms_ = bigReadout(client, "arms", 800, 1330, 1500);
+    label("a špička:", 2450, 1420, 800);
+    apeak_ = bigReadout(client, "apeak", 3250, 1330, 1500);
+    label("činiteľ výkyvu:", 4900, 1420, 1300);
+    crest_ = bigReadout(client, "crest", 6150, 1330, 1000);
+    label("v RMS [mm/s]:", 7350, 1420, 1200);
+    vrms_ = bigReadout(client, "vrms", 8550, 1330, 1500);
+    zona_ = makeLabel(client, QStringLiteral("zona"), QStringLiteral("–"), 10300, 1330, 2150, 480);
+    zona_->setAlignment(Qt::AlignCenter);
+    QFont zoneFont = zona_->font();
+    zoneFont.setBold(true);
+    zoneFont.setPointSize(12);
+    zona_->setFont(zoneFont);
+    note_ = makeLabel(client, QStringLiteral("poznamka"), QString(), 120, 1900, 12360, 255);
+
+    timePlot_ = new QCustomPlot(client);
+    timePlot_->setObjectName(QStringLiteral("signal"));
+    timePlot_->setGeometry(twipRect(120, 2200, 12360, 1900));
+    timePlot_->xAxis->setLabel(QStringLiteral("čas [ms]"));
+    timeGraph_ = timePlot_->addGraph();
+    timeGraph_->setPen(QPen(QColor(70, 130, 200), 1));
+
+    spectrumPlot_ = new QCustomPlot(client);
+    spectrumPlot_->setObjectName(QStringLiteral("spektrum"));
+    spectrumPlot_->setGeometry(twipRect(120, 4200, 9300, 3800));
+    spectrumPlot_->xAxis->setLabel(QStringLiteral("frekvencia [Hz]"));
+    spectrumPlot_->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    spectrumPlot_->axisRect()->setRangeDrag(Qt::Horizontal);
+    spectrumPlot_->axisRect()->setRangeZoom(Qt::Horizontal);
+    spectrumGraph_ = spectrumPlot_->addGraph();
+    spectrumGraph_->setPen(QPen(QColor(200, 40, 40), 1));
+    peaksText_ = makeLabel(client, QStringLiteral("spicky"), QString(), 9550, 4200, 2950, 3800);
+    peaksText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    peaksText_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    cursor_ = makeLabel(client, QStringLiteral("kurzor"), QString(), 120, 8050, 9300, 255);
+
+    // The cursor reads the spectrum's line under the mouse.
+    connect(spectrumPlot_, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
+        const vibration::Spectrum* s = spectrum();
+        if (!s || s->lineSpacing <= 0)
+            return;
+        const double f = spectrumPlot_->xAxis->pixelToCoord(event->position().x());
+        const auto line = static_cast<std::size_t>(
+            std::clamp(std::lround(f / s->lineSpacing), 1L,
+                       static_cast<long>(s->amplitude.size()) - 1));
+        QString text = QStringLiteral("f = %1 Hz, A = %2 %3")
+                           .arg(fixed(s->frequency(line), 2), fixed(s->amplitude[line], 4),
+                                QString::fromLatin1(unitTexts[jednotka_->currentIndex() == 1]));
+        if (shaftHz_ && *shaftHz_ > 0)
+            text += QStringLiteral(", rád %1").arg(fixed(s->frequency(line) / *shaftHz_, 2));
+        cursor_->setText(text);
+    });
+
+    connect(zdroj_, &QComboBox::activated, this, &VibrationForm::zdroj_Click);
+    for (QComboBox* list : {vzorkovanie_, kanal_})
+        connect(list, &QComboBox::activated, this, &VibrationForm::openInput);
+    for (QComboBox* list :
+         {jednotka_, skupina_, zaklad_, ciary_, okno_, priemerovanie_, pocet_, amplituda_, os_})
+        connect(list, &QComboBox::activated, this, [this] {
+            restartAnalysis();
+            settingsToFeed();
+        });
+    for (QLineEdit* entry : {citlivost_, rozsah_})
+        connect(entry, &QLineEdit::editingFinished, this, [this] {
+            restartAnalysis();
+            settingsToFeed();
+        });
+    connect(drzat_, &QPushButton::clicked, this, &VibrationForm::drzat_Click);
+    connect(reset, &QPushButton::clicked, this, &VibrationForm::vynulovat_Click);
+
+    // The shaft's frequency for the order markers: the serial window's counted speed, while its
+    // count covered its interval.
+    connect(&speed_, &SpeedInput::counted, client, [this](const CountedSpeed& counted) {
+        if (counted.wholeInterval)
+            shaftHz_ = counted.speed / 60.0;
+    });
+    connect(&speed_, &SpeedInput::settingsChanged, client, [this](const SpeedInputSettings& s) {
+        if (!s.complete())
+            shaftHz_.reset();
+    });
+
+    timer_ = makeTimer(client, QStringLiteral("Timer1"), refreshMs);
+    connect(timer_, &QTimer::timeout, this, &VibrationForm::refresh);
+    timer_->start();
+}
+
+void VibrationForm::formLoad()
+{
+    fill(jednotka_, {"m/s^2", "g"});
+    fill(skupina_, {"skupina 1: nad 300 kW", "skupina 2: 15 až 300 kW"}, 1);
+    fill(zaklad_, {"tuhý", "poddajný"});
+    fill(ciary_, {"400", "800", "1600", "3200", "6400", "12800", "25600"}, 2);
+    fill(okno_, {"Hann", "flat-top"});
+    fill(priemerovanie_, {"lineárny", "exponenciálny"});
+    fill(pocet_, {"1", "2", "4", "8", "16", "32"}, 2);
+    fill(amplituda_, {"RMS", "špička"});
+    fill(os_, {"lineárna", "logaritmická"});
+    sources_ = inputs_.sources();
+    for (const VibrationSource& source : sources_)
+        zdroj_->addItem(source.name);
+    zdroj_->setCurrentIndex(sources_.empty() ? -1 : 0);
+    overall_.reset();
+    zone_.reset();
+    peaks_.clear();
+    recent_.clear();
+    holding_ = false;
+    if (sources_.empty())
+        note_->setText(QStringLiteral("Nenašiel sa žiadny zvukový vstup."));
+    else
+        zdroj_Click();
+}
+
+void VibrationForm::formUnload()
+{
+    if (input_)
+        input_->close();
+}
+
+void VibrationForm::releaseControls()
+{
+    input_.reset();
+    zdroj_ = vzorkovanie_ = kanal_ = jednotka_ = skupina_ = zaklad_ = nullptr;
+    ciary_ = okno_ = priemerovanie_ = pocet_ = amplituda_ = os_ = nullptr;
+    citlivost_ = rozsah_ = nullptr;
+    drzat_ = nullptr;
+    arms_ = apeak_ = crest_ = vrms_ = zona_ = note_ = peaksText_ = cursor_ = nullptr;
+    timePlot_ = spectrumPlot_ = nullptr;
+    timeGraph_ = spectrumGraph_ = nullptr;
+    markers_.clear();
+    timer_ = nullptr;
+}
+
+void VibrationForm::zdroj_Click()
+{
+    const int index = zdroj_->currentIndex();
+    if (index < 0 || index >= static_cast<int>(sources_.size()))
+        return;
+    // The rates and channels the source offers; the usual 48 kHz where it can.
+    VibrationError error;
+    const std::optional<VibrationCapabilities> caps =
+        inputs_.capabilities(sources_[index].id, &error);
+    vzorkovanie_->clear();
+    kanal_->clear();
+    if (!caps || caps->rates.empty() || caps->channels < 1) {
+        note_->setText(QStringLiteral("Vstup %1 sa nedá použiť: %2")
+                           .arg(sources_[index].name, error.reason));
+        return;
+    }
+    for (int rate : caps->rates)
+        vzorkovanie_->addItem(QStringLiteral("%1 Hz").arg(rate), rate);
+    const auto usual = std::find(caps->rates.begin(), caps->rates.end(), 48'000);
+    vzorkovanie_->setCurrentIndex(usual != caps->rates.end()
+                                      ? static_cast<int>(usual - caps->rates.begin())
+                                      : vzorkovanie_->count() - 1);
+    for (int c = 0; c < caps->channels; ++c)
+        kanal_->addItem(QString::number(c + 1));
+    kanal_->setCurrentIndex(0);
+    if (caps->scale.known) {
+        rozsah_->setText(fixed(caps->scale.fullScaleVolts, 3));
+        citlivost_->setText(fixed(caps->scale.sensorVoltsPerG * 1000, 1));
+    }
+    openInput();
+}
+
+void VibrationForm::openInput()
+{
+    const int index = zdroj_ ? zdroj_->currentIndex() : -1;
+    if (index < 0 || index >= static_cast<int>(sources_.size()) || vzorkovanie_->count() == 0)
+        return;
+    if (!input_) {
+        input_ = inputs_.create();
+        connect(input_.get(), &VibrationInput::inputLost, this, &VibrationForm::inputLost);
+    }
+    VibrationSettings settings;
+    settings.source = sources_[index].id;
+    settings.rate = vzorkovanie_->currentData().toInt();
+    settings.channel = std::max(0, kanal_->currentIndex());
+    VibrationError error;
+    if (!input_->open(settings, &error)) {
+        const QString text = QStringLiteral("Vstup %1 sa nepodarilo otvoriť: %2")
+                                 .arg(sources_[index].name, error.reason);
+        note_->setText(text);
+        showInformation(client(), applicationTitle(), text);
+        return;
+    }
+    rate_ = input_->settings().rate;
+    lost_ = 0;
+    note_->clear();
+    restartAnalysis();
+    settingsToFeed();
+}
+
+void VibrationForm::inputLost(const VibrationError& error)
+{
+    // Told in the window, not by a box: what was measured stays on screen.
+    if (note_)
+        note_->setText(QStringLiteral("Vstup %1 sa odpojil: %2. Namerané hodnoty zostávajú.")
+                           .arg(error.device, error.reason));
+}
+
+vibration::Scaling VibrationForm::scaling() const
+{
+    vibration::Scaling s;
+    s.fullScaleVolts = entryNumber(rozsah_).value_or(0);
+    s.sensitivity = entryNumber(citlivost_).value_or(0);
+    s.sensitivityUnit = vibration::SensitivityUnit::MillivoltPerG;
+    return s;
+}
+
+vibration::AccelerationUnit VibrationForm::unit() const
+{
+    return jednotka_ && jednotka_->currentIndex() == 1 ? AccelerationUnit::G
+                                                       : AccelerationUnit::MetrePerSecond2;
+}
+
+vibration::SpectrumSettings VibrationForm::spectrumSettings() const
+{
+    vibration::SpectrumSettings s;
+    s.sampleRate = rate_;
+    s.lines = ciary_->currentText().toInt();
+    s.window =
+        okno_->currentIndex() == 1 ? vibration::WindowKind::FlatTop : vibration::WindowKind::Hann;
+    s.overlap = 0.75;
+    s.averaging = priemerovanie_->currentIndex() == 1 ? vibration::Averaging::Exponential
+                                                      : vibration::Averaging::Linear;
+    s.averages = std::max(1, pocet_->currentText().toInt());
+    s.scale = amplituda_->currentIndex() == 1 ? vibration::AmplitudeScale::Peak
+                                              : vibration::AmplitudeScale::Rms;
+    return s;
+}
+
+void VibrationForm::restartAnalysis()
+{
+    if (!client() || rate_ <= 0)
+        return;
+    meter_ = std::make_unique<vibration::OverallMeter>(rate_);
+    analyzer_ = std::make_unique<vibration::SpectrumAnalyzer>(spectrumSettings());
+    overall_.reset();
+    zone_.reset();
+    peaks_.clear();
+    recent_.clear();
+    spectrumGraph_->data()->clear();
+    spectrumPlot_->yAxis->setScaleType(os_->currentIndex() == 1 ? QCPAxis::stLogarithmic
+                                                                : QCPAxis::stLinear);
+    if (os_->currentIndex() == 1)
+        spectrumPlot_->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    else
+        spectrumPlot_->yAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    const QString unitText = QString::fromLatin1(unitTexts[unit() == AccelerationUnit::G]);
+    timePlot_->yAxis->setLabel(QStringLiteral("a [%1]").arg(unitText));
+    spectrumPlot_->yAxis->setLabel(QStringLiteral("a [%1]").arg(unitText));
+    showOverall();
+    if (!scaling().valid())
+        note_->setText(QStringLiteral("Zadajte citlivosť snímača a rozsah vstupu."));
+}
+
+void VibrationForm::vynulovat_Click()
+{
+    if (analyzer_)
+        analyzer_->reset();
+    if (meter_)
+        meter_->reset();
+}
+
+void VibrationForm::drzat_Click()
+{
+    holding_ = !holding_;
+    drzat_->setText(holding_ ? QStringLiteral("&Pokračovať") : QStringLiteral("&Držať"));
+}
+
+void VibrationForm::refresh()
+{
+    if (!input_ || !meter_)
+        return;
+    for (const VibrationBlock& block : input_->takeBlocks()) {
+        lost_ = std::max<std::uint64_t>(lost_, block.lostBefore);
+        takeSamples(block);
+    }
+    lost_ = std::max(lost_, input_->lostSamples());
+    if (holding_)
+        return;
+    if (timeDue_)
+        drawTime();
+    if (spectrumDue_)
+        drawSpectrum();
+}
+
+void VibrationForm::takeSamples(const VibrationBlock& block)
+{
+    const vibration::Scaling s = scaling();
+    if (!s.valid() || block.samples.empty())
+        return;
+    scratch_.resize(block.samples.size());
+    vibration::toAcceleration(block.samples, s, AccelerationUnit::MetrePerSecond2, scratch_);
+    if (meter_->add(scratch_) > 0) {
+        overall_ = meter_->values();
+        zone_ = vibration::zoneOf(overall_->velocityRmsMmS,
+                                  skupina_->currentIndex() == 0 ? vibration::MachineGroup::Group1
+                                                                : vibration::MachineGroup::Group2,
+                                  zaklad_->currentIndex() == 0 ? vibration::Foundation::Rigid
+                                                               : vibration::Foundation::Flexible);
+        if (feed()->readingHeard()) {
+            feed()->publishReading(
+                {"blok",
+                 {FeedValue{"arms", "m/s^2", overall_->accelerationRms, {}},
+                  FeedValue{"apeak", "m/s^2", overall_->accelerationPeak, {}},
+                  FeedValue{"crest", "", overall_->crestFactor, {}},
+                  FeedValue{"vrms", "mm/s", overall_->velocityRmsMmS, {}},
+                  FeedValue{"zona", "", {}, QString::fromLatin1(vibration::zoneName(*zone_))},
+                  FeedValue{"stratene", "", static_cast<double>(lost_), {}}}});
+        }
+        if (!holding_)
+            showOverall();
+    }
+    if (unit() == AccelerationUnit::G) {
+        for (float& v : scratch_)
+            v = static_cast<float>(v / vibration::standardGravity);
+    }
+    spectrumDue_ = analyzer_->add(scratch_) > 0 || spectrumDue_;
+    const auto keep = static_cast<std::size_t>(timeSignalSeconds * rate_);
+    recent_.insert(recent_.end(), scratch_.begin(), scratch_.end());
+    while (recent_.size() > keep)
+        recent_.pop_front();
+    timeDue_ = true;
+}
+
+void VibrationForm::showOverall()
+{
+    if (!arms_)
+        return;
+    const double perUnit =
+        vibration::fromMetresPerSecond2(1.0, unit()); // m/s^2 -> the chosen unit
+    const QString unitText = QString::fromLatin1(unitTexts[unit() == AccelerationUnit::G]);
+    if (!overall_) {
+        for (QLabel* l : {arms_, apeak_, crest_, vrms_, zona_})
+            l->setText(QStringLiteral("–"));
+        zona_->setStyleSheet(QString());
+        return;
+    }
+    arms_->setText(fixed(overall_->accelerationRms * perUnit, 3) + QLatin1Char(' ') + unitText);
+    apeak_->setText(fixed(overall_->accelerationPeak * perUnit, 3) + QLatin1Char(' ') + unitText);
+    crest_->setText(fixed(overall_->crestFactor, 2));
+    vrms_->setText(fixed(overall_->velocityRmsMmS, 2));
+    zona_->setText(QStringLiteral("zóna %1").arg(QString::fromLatin1(vibration::zoneName(*zone_))));
+    zona_->setStyleSheet(QStringLiteral("background: %1; color: white;")
+                             .arg(zoneColour(*zone_).name()));
+    QString note;
+    if (lost_ > 0)
+        note = QStringLiteral("Stratené vzorky: %1 (vstup nestihol odovzdať všetko).")
+                   .arg(lost_);
+    else if (!overall_->settled)
+        note = QStringLiteral("Rýchlosť sa ešte ustaľuje.");
+    note_->setText(note);
+}
+
+void VibrationForm::drawTime()
+{
+    timeDue_ = false;
+    // At most about two points a pixel: the lowest and highest of each column.
+    const int columns = std::max(100, timePlot_->axisRect()->width());
+    const std::size_t n = recent_.size();
+    QVector<QCPGraphData> points;
+    points.reserve(2 * columns);
+    const double msPerSample = 1000.0 / rate_;
+    const std::size_t perColumn = std::max<std::size_t>(1, n / static_cast<std::size_t>(columns));
+    for (std::size_t i = 0; i < n; i += perColumn) {
+        const std::size_t end = std::min(n, i + perColumn);
+        const auto [lo, hi] = std::minmax_element(recent_.begin() + static_cast<long>(i),
+                                                  recent_.begin() + static_cast<long>(end));
+        const double at = static_cast<double>(i) * msPerSample;
+        points.append(QCPGraphData(at, *lo));
+        if (hi != lo)
+            points.append(QCPGraphData(at, *hi));
+    }
+    timeGraph_->data()->set(points, true);
+    timePlot_->xAxis->setRange(0, timeSignalSeconds * 1000);
+    timeGraph_->rescaleValueAxis();
+    timePlot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void VibrationForm::drawSpectrum()
+{
+    spectrumDue_ = false;
+    const vibration::Spectrum* s = spectrum();
+    if (!s)
+        return;
+    const bool logarithmic = os_->currentIndex() == 1;
+    const int columns = std::max(100, spectrumPlot_->axisRect()->width());
+    const std::size_t lines = s->amplitude.size();
+    const std::size_t perColumn = std::max<std::size_t>(1, lines / static_cast<std::size_t>(columns));
+    QVector<QCPGraphData> points;
+    points.reserve(static_cast<int>(lines / perColumn + 1));
+    double top = 0;
+    for (std::size_t i = 1; i < lines; i += perColumn) {
+        const std::size_t end = std::min(lines, i + perColumn);
+        const auto peak = std::max_element(s->amplitude.begin() + static_cast<long>(i),
+                                           s->amplitude.begin() + static_cast<long>(end));
+        const double a = logarithmic ? std::max(*peak, 1e-7) : *peak;
+        points.append(QCPGraphData(s->frequency(i), a));
+        top = std::max(top, a);
+    }
+    spectrumGraph_->data()->set(points, true);
+    const double maxHz = s->frequency(lines - 1);
+    if (spectrumPlot_->xAxis->range().upper > maxHz * 1.01 ||
+        spectrumPlot_->xAxis->range().upper <= 0 || spectrumPlot_->xAxis->range().lower < 0)
+        spectrumPlot_->xAxis->setRange(0, maxHz);
+    if (logarithmic)
+        spectrumPlot_->yAxis->setRange(std::max(top * 1e-5, 1e-7), top * 2);
+    else
+        spectrumPlot_->yAxis->setRange(0, std::max(top * 1.1, 1e-9));
+
+    // Markers at the shaft's orders, and the peaks with theirs.
+    for (QCPItemStraightLine* marker : markers_)
+        spectrumPlot_->removeItem(marker);
+    markers_.clear();
+    if (shaftHz_ && *shaftHz_ > 0) {
+        for (int k = 1; k <= 10 && k * *shaftHz_ < maxHz; ++k) {
+            auto* marker = new QCPItemStraightLine(spectrumPlot_);
+            marker->point1->setCoords(k * *shaftHz_, 0);
+            marker->point2->setCoords(k * *shaftHz_, 1);
+            marker->setPen(QPen(QColor(20, 140, 40), 1, Qt::DashLine));
+            markers_.push_back(marker);
+        }
+    }
+    peaks_ = vibration::findPeaks(*s, 10, shaftHz_);
+    const QString unitText = QString::fromLatin1(unitTexts[unit() == AccelerationUnit::G]);
+    QString text = QStringLiteral("Najvyššie špičky\n f [Hz]     A [%1]   rád\n").arg(unitText);
+    for (const vibration::SpectrumPeak& p : peaks_) {
+        text += QStringLiteral("%1 %2 %3\n")
+                    .arg(fixed(p.frequency, 1), 9)
+                    .arg(fixed(p.amplitude, 4), 10)
+                    .arg(p.order ? fixed(*p.order, 2) : QString(), 6);
+    }
+    peaksText_->setText(text);
+    spectrumPlot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void VibrationForm::settingsToFeed()
+{
+    if (!zdroj_ || !feed()->isOpen())
+        return;
+    feed()->publishSettings({
+        {"zdroj", input_ && input_->isOpen() ? input_->settings().source : QString()},
+        {"vzorkovanie", vzorkovanie_->currentText()},
+        {"kanal", kanal_->currentText()},
+        {"citlivost", citlivost_->text()},
+        {"rozsah", rozsah_->text()},
+        {"jednotka", jednotka_->currentText()},
+        {"skupina", skupina_->currentText()},
+        {"zaklad", zaklad_->currentText()},
+        {"ciary", ciary_->currentText()},
+        {"okno", okno_->currentText()},
+        {"priemerovanie", priemerovanie_->currentText()},
+        {"pocet", pocet_->currentText()},
+        {"amplituda", amplituda_->currentText()},
+    });
+}
+
+} // namespace diagnostika
