@@ -299,9 +299,13 @@ void AlsaVibrationInput::capture()
         for (;;) { // read what is there, a period at a time
             snd_pcm_uframes_t avail = 0;
             snd_htimestamp_t ts{};
-            const bool timed =
-                snd_pcm_htimestamp(pcm_, &avail, &ts) == 0 && (ts.tv_sec != 0 || ts.tv_nsec != 0);
+            const bool stamped = snd_pcm_htimestamp(pcm_, &avail, &ts) == 0;
             const double nowUs = monotonicUs();
+            const double stampUs =
+                static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
+            // Some plugins give no stamp, or one on another clock: only a stamp of the last second
+            // on ours is the device's.
+            const bool timed = stamped && stampUs <= nowUs && nowUs - stampUs < 1e6;
             const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, raw.data(), periodFrames_);
             if (n == -EAGAIN)
                 break;
@@ -322,9 +326,7 @@ void AlsaVibrationInput::capture()
             // Without a stamp (some plugins), the frames left after the read say the same from now.
             double measuredUs = 0;
             if (timed) {
-                measuredUs = static_cast<double>(ts.tv_sec) * 1e6 +
-                             static_cast<double>(ts.tv_nsec) * 1e-3 -
-                             static_cast<double>(avail) * 1e6 / rate;
+                measuredUs = stampUs - static_cast<double>(avail) * 1e6 / rate;
             } else {
                 const snd_pcm_sframes_t left = std::max<snd_pcm_sframes_t>(snd_pcm_avail(pcm_), 0);
                 measuredUs = nowUs - static_cast<double>(left + n) * 1e6 / rate;

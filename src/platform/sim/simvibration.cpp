@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace diagnostika {
 
@@ -129,6 +130,7 @@ bool SimulatedVibrationInput::open(const VibrationSettings& settings, VibrationE
     startMs_ = clock_.milliseconds();
     next_ = 0;
     lost_ = 0;
+    pending_.clear();
     announced_ = false;
     timer_.start();
     return true;
@@ -136,7 +138,9 @@ bool SimulatedVibrationInput::open(const VibrationSettings& settings, VibrationE
 
 void SimulatedVibrationInput::close()
 {
-    // Samples are made when taken, so nothing captured is owed: closing just stops the machine.
+    // What was due up to now stays to be taken, as with a device.
+    if (machine_)
+        produce();
     timer_.stop();
     machine_.reset();
 }
@@ -156,10 +160,14 @@ void SimulatedVibrationInput::wake()
 
 std::vector<VibrationBlock> SimulatedVibrationInput::takeBlocks()
 {
-    std::vector<VibrationBlock> blocks;
     announced_ = false;
-    if (!machine_)
-        return blocks;
+    if (machine_)
+        produce();
+    return std::exchange(pending_, {});
+}
+
+void SimulatedVibrationInput::produce()
+{
     const int rate = settings_.rate;
     const std::int64_t frames = blockFrames(rate);
     const std::int64_t due = samplesDue();
@@ -186,9 +194,8 @@ std::vector<VibrationBlock> SimulatedVibrationInput::takeBlocks()
                 static_cast<float>(std::clamp(s, -1.0, 1.0));
         }
         next_ += frames;
-        blocks.push_back(std::move(block));
+        pending_.push_back(std::move(block));
     }
-    return blocks;
 }
 
 std::vector<VibrationSource> SimulatedVibrationInputProvider::sources()

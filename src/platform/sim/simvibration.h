@@ -107,6 +107,7 @@ public:
 
 private:
     std::int64_t samplesDue() const; // sample count up to the clock's now
+    void produce();                  // every whole block due into pending_
     void wake();
 
     const TickClock& clock_;
@@ -115,6 +116,7 @@ private:
     std::int64_t startMs_ = 0;
     std::int64_t next_ = 0; // the next sample's index
     std::uint64_t lost_ = 0;
+    std::vector<VibrationBlock> pending_; // made, not yet taken
     bool announced_ = false;
     QTimer timer_;
 };
