@@ -7,8 +7,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # Packages the program needs to build and run, and those the tests need on top (the rig, for the
 # integration tests: QEMU, a static busybox for the guest's RAM disk, cpio to pack it, kmod to
 # index the guest kernel's modules).
-build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev libqcustomplot-dev
-                libfftw3-dev libkissfft-dev
+build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev libasound2-dev
+                libqcustomplot-dev libfftw3-dev libkissfft-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
 # clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
 fuzz_packages=(clang libclang-rt-14-dev)

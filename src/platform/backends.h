@@ -9,6 +9,7 @@
 #include "portio.h"
 #include "seriallines.h"
 #include "tickclock.h"
+#include "vibrationinput.h"
 
 #include <QString>
 #include <map>
@@ -28,6 +29,8 @@ struct Backends {
     std::unique_ptr<Joystick> joystick;
     std::unique_ptr<SerialLinesProvider> serial; // uses `clock`, declared before it
     std::unique_ptr<PortIo> portIo;
+    // The sound input an accelerometer is wired to: the simulated machine's, or ALSA's devices.
+    std::unique_ptr<VibrationInputProvider> vibration; // uses `clock`
     bool simulated = false;
 };
 
