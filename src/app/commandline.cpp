@@ -109,17 +109,18 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
              parser.value(o.open).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const QString w = name.trimmed().toLower();
             if (!windowNames.contains(w)) {
-                *error =
-                    QStringLiteral("unknown window '%1' for --open (use com, lpt, game, trend, vib)")
-                        .arg(name);
+                *error = QStringLiteral(
+                             "unknown window '%1' for --open (use com, lpt, game, trend, vib)")
+                             .arg(name);
                 return std::nullopt;
             }
             cl.openWindows << w;
         }
         // Commas alone name no window: as much a mistake as an empty value.
         if (cl.openWindows.isEmpty()) {
-            *error = QStringLiteral("--open names no window in '%1' (use com, lpt, game, trend, vib)")
-                         .arg(parser.value(o.open));
+            *error =
+                QStringLiteral("--open names no window in '%1' (use com, lpt, game, trend, vib)")
+                    .arg(parser.value(o.open));
             return std::nullopt;
         }
     }

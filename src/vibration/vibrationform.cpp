@@ -62,10 +62,10 @@ void fill(QComboBox* list, std::initializer_list<const char*> items, int current
 
 QLabel* bigReadout(QWidget* parent, const char* name, int left, int top, int width)
 {
-    QLabel* label = makeLabel(parent, QString::fromLatin1(name), QStringLiteral("–"), left, top,
-                              width, 480);
+    QLabel* label =
+        makeLabel(parent, QString::fromLatin1(name), QStringLiteral("–"), left, top, width, 480);
     QFont big = label->font();
-    big.setPointSize(16);
+    big.setPointSize(14);
     big.setBold(true);
     label->setFont(big);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -91,8 +91,7 @@ VibrationForm::~VibrationForm()
 
 const vibration::Spectrum* VibrationForm::spectrum() const
 {
-    return analyzer_ && !analyzer_->spectrum().amplitude.empty() ? &analyzer_->spectrum()
-                                                                 : nullptr;
+    return analyzer_ && !analyzer_->spectrum().amplitude.empty() ? &analyzer_->spectrum() : nullptr;
 }
 
 void VibrationForm::buildControls(QWidget* client)
@@ -122,6 +121,8 @@ void VibrationForm::buildControls(QWidget* client)
     skupina_ = makeList(client, QStringLiteral("skupina"), 5150, 500, 2000, 315);
     label("Základ:", 7300, 500, 650);
     zaklad_ = makeList(client, QStringLiteral("zaklad"), 7950, 500, 1100, 315);
+    label("Pásmo:", 9200, 500, 600);
+    pasmo_ = makeList(client, QStringLiteral("pasmo"), 9800, 500, 1100, 315);
 
     label("Čiary:", 120, 880, 600);
     ciary_ = makeList(client, QStringLiteral("ciary"), 720, 880, 900, 315);
@@ -143,15 +144,19 @@ void VibrationForm::buildControls(QWidget* client)
     reset->setObjectName(QStringLiteral("vynulovat"));
     reset->setGeometry(twipRect(11000, 500, 1450, 375));
 
-    label("a RMS:", 120, 1420, 700);
-    arms_ = bigReadout(client, "arms", 800, 1330, 1500);
-    label("a špička:", 2450, 1420, 800);
-    apeak_ = bigReadout(client, "apeak", 3250, 1330, 1500);
-    label("činiteľ výkyvu:", 4900, 1420, 1300);
-    crest_ = bigReadout(client, "crest", 6150, 1330, 1000);
-    label("v RMS [mm/s]:", 7350, 1420, 1200);
-    vrms_ = bigReadout(client, "vrms", 8550, 1330, 1500);
-    zona_ = makeLabel(client, QStringLiteral("zona"), QStringLiteral("–"), 10300, 1330, 2150, 480);
+    // The overall values large, each with its unit beside it.
+    label("a RMS:", 120, 1420, 650);
+    arms_ = bigReadout(client, "arms", 770, 1330, 1350);
+    makeLabel(client, QStringLiteral("armsUnit"), QString(), 2150, 1450, 600, 255);
+    label("a špička:", 2800, 1420, 800);
+    apeak_ = bigReadout(client, "apeak", 3600, 1330, 1350);
+    makeLabel(client, QStringLiteral("apeakUnit"), QString(), 4980, 1450, 600, 255);
+    label("činiteľ výkyvu:", 5650, 1420, 1300);
+    crest_ = bigReadout(client, "crest", 6900, 1330, 900);
+    label("v RMS:", 8000, 1420, 600);
+    vrms_ = bigReadout(client, "vrms", 8600, 1330, 1100);
+    label("mm/s", 9730, 1420, 500);
+    zona_ = makeLabel(client, QStringLiteral("zona"), QStringLiteral("–"), 10350, 1330, 2100, 480);
     zona_->setAlignment(Qt::AlignCenter);
     QFont zoneFont = zona_->font();
     zoneFont.setBold(true);
@@ -186,9 +191,8 @@ void VibrationForm::buildControls(QWidget* client)
         if (!s || s->lineSpacing <= 0)
             return;
         const double f = spectrumPlot_->xAxis->pixelToCoord(event->position().x());
-        const auto line = static_cast<std::size_t>(
-            std::clamp(std::lround(f / s->lineSpacing), 1L,
-                       static_cast<long>(s->amplitude.size()) - 1));
+        const auto line = static_cast<std::size_t>(std::clamp(
+            std::lround(f / s->lineSpacing), 1L, static_cast<long>(s->amplitude.size()) - 1));
         QString text = QStringLiteral("f = %1 Hz, A = %2 %3")
                            .arg(fixed(s->frequency(line), 2), fixed(s->amplitude[line], 4),
                                 QString::fromLatin1(unitTexts[jednotka_->currentIndex() == 1]));
@@ -200,8 +204,8 @@ void VibrationForm::buildControls(QWidget* client)
     connect(zdroj_, &QComboBox::activated, this, &VibrationForm::zdroj_Click);
     for (QComboBox* list : {vzorkovanie_, kanal_})
         connect(list, &QComboBox::activated, this, &VibrationForm::openInput);
-    for (QComboBox* list :
-         {jednotka_, skupina_, zaklad_, ciary_, okno_, priemerovanie_, pocet_, amplituda_, os_})
+    for (QComboBox* list : {jednotka_, skupina_, zaklad_, pasmo_, ciary_, okno_, priemerovanie_,
+                            pocet_, amplituda_, os_})
         connect(list, &QComboBox::activated, this, [this] {
             restartAnalysis();
             settingsToFeed();
@@ -235,6 +239,8 @@ void VibrationForm::formLoad()
     fill(jednotka_, {"m/s^2", "g"});
     fill(skupina_, {"skupina 1: nad 300 kW", "skupina 2: 15 až 300 kW"}, 1);
     fill(zaklad_, {"tuhý", "poddajný"});
+    // The slower band is for machines below 600 min^-1.
+    fill(pasmo_, {"10 až 1000 Hz", "2 až 1000 Hz"});
     fill(ciary_, {"400", "800", "1600", "3200", "6400", "12800", "25600"}, 2);
     fill(okno_, {"Hann", "flat-top"});
     fill(priemerovanie_, {"lineárny", "exponenciálny"});
@@ -265,7 +271,7 @@ void VibrationForm::formUnload()
 void VibrationForm::releaseControls()
 {
     input_.reset();
-    zdroj_ = vzorkovanie_ = kanal_ = jednotka_ = skupina_ = zaklad_ = nullptr;
+    zdroj_ = vzorkovanie_ = kanal_ = jednotka_ = skupina_ = zaklad_ = pasmo_ = nullptr;
     ciary_ = okno_ = priemerovanie_ = pocet_ = amplituda_ = os_ = nullptr;
     citlivost_ = rozsah_ = nullptr;
     drzat_ = nullptr;
@@ -288,8 +294,8 @@ void VibrationForm::zdroj_Click()
     vzorkovanie_->clear();
     kanal_->clear();
     if (!caps || caps->rates.empty() || caps->channels < 1) {
-        note_->setText(QStringLiteral("Vstup %1 sa nedá použiť: %2")
-                           .arg(sources_[index].name, error.reason));
+        note_->setText(
+            QStringLiteral("Vstup %1 sa nedá použiť: %2").arg(sources_[index].name, error.reason));
         return;
     }
     for (int rate : caps->rates)
@@ -379,13 +385,16 @@ void VibrationForm::restartAnalysis()
 {
     if (!client() || rate_ <= 0)
         return;
-    meter_ = std::make_unique<vibration::OverallMeter>(rate_);
+    meter_ = std::make_unique<vibration::OverallMeter>(
+        rate_, pasmo_->currentIndex() == 1 ? vibration::slowMachineVelocityBand
+                                           : vibration::standardVelocityBand);
     analyzer_ = std::make_unique<vibration::SpectrumAnalyzer>(spectrumSettings());
     overall_.reset();
     zone_.reset();
     peaks_.clear();
     recent_.clear();
     spectrumGraph_->data()->clear();
+    spectrumSpanSet_ = false;
     spectrumPlot_->yAxis->setScaleType(os_->currentIndex() == 1 ? QCPAxis::stLogarithmic
                                                                 : QCPAxis::stLinear);
     if (os_->currentIndex() == 1)
@@ -474,26 +483,26 @@ void VibrationForm::showOverall()
 {
     if (!arms_)
         return;
-    const double perUnit =
-        vibration::fromMetresPerSecond2(1.0, unit()); // m/s^2 -> the chosen unit
+    const double perUnit = vibration::fromMetresPerSecond2(1.0, unit()); // m/s^2 -> the chosen unit
     const QString unitText = QString::fromLatin1(unitTexts[unit() == AccelerationUnit::G]);
+    for (const char* name : {"armsUnit", "apeakUnit"})
+        client()->findChild<QLabel*>(QString::fromLatin1(name))->setText(unitText);
     if (!overall_) {
         for (QLabel* l : {arms_, apeak_, crest_, vrms_, zona_})
             l->setText(QStringLiteral("–"));
         zona_->setStyleSheet(QString());
         return;
     }
-    arms_->setText(fixed(overall_->accelerationRms * perUnit, 3) + QLatin1Char(' ') + unitText);
-    apeak_->setText(fixed(overall_->accelerationPeak * perUnit, 3) + QLatin1Char(' ') + unitText);
+    arms_->setText(fixed(overall_->accelerationRms * perUnit, 3));
+    apeak_->setText(fixed(overall_->accelerationPeak * perUnit, 3));
     crest_->setText(fixed(overall_->crestFactor, 2));
     vrms_->setText(fixed(overall_->velocityRmsMmS, 2));
     zona_->setText(QStringLiteral("zóna %1").arg(QString::fromLatin1(vibration::zoneName(*zone_))));
-    zona_->setStyleSheet(QStringLiteral("background: %1; color: white;")
-                             .arg(zoneColour(*zone_).name()));
+    zona_->setStyleSheet(
+        QStringLiteral("background: %1; color: white;").arg(zoneColour(*zone_).name()));
     QString note;
     if (lost_ > 0)
-        note = QStringLiteral("Stratené vzorky: %1 (vstup nestihol odovzdať všetko).")
-                   .arg(lost_);
+        note = QStringLiteral("Stratené vzorky: %1 (vstup nestihol odovzdať všetko).").arg(lost_);
     else if (!overall_->settled)
         note = QStringLiteral("Rýchlosť sa ešte ustaľuje.");
     note_->setText(note);
@@ -533,7 +542,8 @@ void VibrationForm::drawSpectrum()
     const bool logarithmic = os_->currentIndex() == 1;
     const int columns = std::max(100, spectrumPlot_->axisRect()->width());
     const std::size_t lines = s->amplitude.size();
-    const std::size_t perColumn = std::max<std::size_t>(1, lines / static_cast<std::size_t>(columns));
+    const std::size_t perColumn =
+        std::max<std::size_t>(1, lines / static_cast<std::size_t>(columns));
     QVector<QCPGraphData> points;
     points.reserve(static_cast<int>(lines / perColumn + 1));
     double top = 0;
@@ -547,9 +557,12 @@ void VibrationForm::drawSpectrum()
     }
     spectrumGraph_->data()->set(points, true);
     const double maxHz = s->frequency(lines - 1);
-    if (spectrumPlot_->xAxis->range().upper > maxHz * 1.01 ||
-        spectrumPlot_->xAxis->range().upper <= 0 || spectrumPlot_->xAxis->range().lower < 0)
+    // The whole span at first; after that the user's zoom stays, within the span.
+    const QCPRange shown = spectrumPlot_->xAxis->range();
+    if (!spectrumSpanSet_ || shown.upper > maxHz * 1.01 || shown.lower < 0) {
         spectrumPlot_->xAxis->setRange(0, maxHz);
+        spectrumSpanSet_ = true;
+    }
     if (logarithmic)
         spectrumPlot_->yAxis->setRange(std::max(top * 1e-5, 1e-7), top * 2);
     else
@@ -594,6 +607,7 @@ void VibrationForm::settingsToFeed()
         {"jednotka", jednotka_->currentText()},
         {"skupina", skupina_->currentText()},
         {"zaklad", zaklad_->currentText()},
+        {"pasmo", pasmo_->currentText()},
         {"ciary", ciary_->currentText()},
         {"okno", okno_->currentText()},
         {"priemerovanie", priemerovanie_->currentText()},

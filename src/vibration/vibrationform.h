@@ -94,6 +94,7 @@ private:
     std::uint64_t lost_ = 0;
     bool holding_ = false;
     bool spectrumDue_ = false, timeDue_ = false;
+    bool spectrumSpanSet_ = false;
 
     QComboBox* zdroj_ = nullptr;
     QComboBox* vzorkovanie_ = nullptr;
@@ -103,6 +104,7 @@ private:
     QComboBox* jednotka_ = nullptr;
     QComboBox* skupina_ = nullptr;
     QComboBox* zaklad_ = nullptr;
+    QComboBox* pasmo_ = nullptr;
     QComboBox* ciary_ = nullptr;
     QComboBox* okno_ = nullptr;
     QComboBox* priemerovanie_ = nullptr;
