@@ -100,42 +100,50 @@ void VibrationForm::buildControls(QWidget* client)
     const auto label = [client](const char* text, int left, int top, int width) {
         makeLabel(client, QString(), QString::fromUtf8(text), left, top + 30, width, 255);
     };
-    label("Zdroj:", 120, 120, 600);
-    zdroj_ = makeList(client, QStringLiteral("zdroj"), 720, 120, 3700, 315);
-    label("Vzorkovanie:", 4550, 120, 1000);
-    vzorkovanie_ = makeList(client, QStringLiteral("vzorkovanie"), 5550, 120, 1050, 315);
-    label("Kanál:", 6750, 120, 550);
-    kanal_ = makeList(client, QStringLiteral("kanal"), 7300, 120, 700, 315);
-    label("Jednotka:", 8150, 120, 800);
-    jednotka_ = makeList(client, QStringLiteral("jednotka"), 8950, 120, 1000, 315);
-
-    label("Citlivosť [mV/g]:", 120, 500, 1400);
-    citlivost_ = new QLineEdit(QStringLiteral("100"), client);
-    citlivost_->setObjectName(QStringLiteral("citlivost"));
-    citlivost_->setGeometry(twipRect(1520, 500, 700, 315));
-    label("Rozsah vstupu [V]:", 2350, 500, 1450);
-    rozsah_ = new QLineEdit(QStringLiteral("1"), client);
-    rozsah_->setObjectName(QStringLiteral("rozsah"));
-    rozsah_->setGeometry(twipRect(3800, 500, 700, 315));
-    label("Stroj:", 4650, 500, 500);
-    skupina_ = makeList(client, QStringLiteral("skupina"), 5150, 500, 2000, 315);
-    label("Základ:", 7300, 500, 650);
-    zaklad_ = makeList(client, QStringLiteral("zaklad"), 7950, 500, 1100, 315);
-    label("Pásmo:", 9200, 500, 600);
-    pasmo_ = makeList(client, QStringLiteral("pasmo"), 9800, 500, 1100, 315);
-
-    label("Čiary:", 120, 880, 600);
-    ciary_ = makeList(client, QStringLiteral("ciary"), 720, 880, 900, 315);
-    label("Okno:", 1750, 880, 550);
-    okno_ = makeList(client, QStringLiteral("okno"), 2300, 880, 1000, 315);
-    label("Priemer:", 3450, 880, 700);
-    priemerovanie_ = makeList(client, QStringLiteral("priemerovanie"), 4150, 880, 1500, 315);
-    label("Počet:", 5800, 880, 550);
-    pocet_ = makeList(client, QStringLiteral("pocet"), 6350, 880, 650, 315);
-    label("Amplitúda:", 7150, 880, 900);
-    amplituda_ = makeList(client, QStringLiteral("amplituda"), 8050, 880, 900, 315);
-    label("Os:", 9100, 880, 350);
-    os_ = makeList(client, QStringLiteral("os"), 9450, 880, 1300, 315);
+    // Each list with its caption before it, row by row.
+    const struct {
+        const char* caption;
+        int left, top, width;
+        const char* name;
+        int listLeft, listWidth;
+        QComboBox** list;
+    } lists[] = {
+        {"Zdroj:", 120, 120, 600, "zdroj", 720, 3700, &zdroj_},
+        {"Vzorkovanie:", 4550, 120, 1000, "vzorkovanie", 5550, 1050, &vzorkovanie_},
+        {"Kanál:", 6750, 120, 550, "kanal", 7300, 700, &kanal_},
+        {"Jednotka:", 8150, 120, 800, "jednotka", 8950, 1000, &jednotka_},
+        {"Stroj:", 4650, 500, 500, "skupina", 5150, 2000, &skupina_},
+        {"Základ:", 7300, 500, 650, "zaklad", 7950, 1100, &zaklad_},
+        {"Pásmo:", 9200, 500, 600, "pasmo", 9800, 1100, &pasmo_},
+        {"Čiary:", 120, 880, 600, "ciary", 720, 900, &ciary_},
+        {"Okno:", 1750, 880, 550, "okno", 2300, 1000, &okno_},
+        {"Priemer:", 3450, 880, 700, "priemerovanie", 4150, 1500, &priemerovanie_},
+        {"Počet:", 5800, 880, 550, "pocet", 6350, 650, &pocet_},
+        {"Amplitúda:", 7150, 880, 900, "amplituda", 8050, 900, &amplituda_},
+        {"Os:", 9100, 880, 350, "os", 9450, 1300, &os_},
+    };
+    for (const auto& l : lists) {
+        label(l.caption, l.left, l.top, l.width);
+        *l.list =
+            makeList(client, QString::fromLatin1(l.name), l.listLeft, l.top, l.listWidth, 315);
+    }
+    const struct {
+        const char* caption;
+        int left, width;
+        const char* name;
+        const char* text;
+        int entryLeft;
+        QLineEdit** entry;
+    } entries[] = {
+        {"Citlivosť [mV/g]:", 120, 1400, "citlivost", "100", 1520, &citlivost_},
+        {"Rozsah vstupu [V]:", 2350, 1450, "rozsah", "1", 3800, &rozsah_},
+    };
+    for (const auto& e : entries) {
+        label(e.caption, e.left, 500, e.width);
+        *e.entry = new QLineEdit(QString::fromLatin1(e.text), client);
+        (*e.entry)->setObjectName(QString::fromLatin1(e.name));
+        (*e.entry)->setGeometry(twipRect(e.entryLeft, 500, 700, 315));
+    }
 
     drzat_ = new QPushButton(QStringLiteral("&Držať"), client);
     drzat_->setObjectName(QStringLiteral("drzat"));
