@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # integration tests: QEMU, a static busybox for the guest's RAM disk, cpio to pack it, kmod to
 # index the guest kernel's modules).
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev libasound2-dev
-                libqcustomplot-dev libfftw3-dev libkissfft-dev
+                libqcustomplot-dev libfftw3-dev libkissfft-dev libsndfile1-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
 # clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
 fuzz_packages=(clang libclang-rt-14-dev)

@@ -16,6 +16,18 @@ bool Feed::readingHeard() const
     return isSignalConnected(signal);
 }
 
+bool Feed::samplesHeard() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&Feed::samples);
+    return isSignalConnected(signal);
+}
+
+bool Feed::spectrumHeard() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&Feed::spectrum);
+    return isSignalConnected(signal);
+}
+
 void Feed::publishOpened()
 {
     open_ = true;

@@ -12,7 +12,9 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace diagnostika {
@@ -45,6 +47,32 @@ struct FeedSetting {
 };
 using FeedSettings = std::vector<FeedSetting>;
 
+// Raw samples as an input delivered them (vibration window): -1..1 of the input's full scale, with
+// what a reader needs to place and scale them. Valid only during the signal.
+struct FeedSamples {
+    QString source;                 // the input's source id
+    int channel = 0;                // of the source
+    int rate = 0;                   // Hz
+    std::int64_t firstSampleUs = 0; // CLOCK_MONOTONIC microseconds, the scale of LineEvent::stampUs
+    // Samples the input lost since it was opened, up to the first of these.
+    std::uint64_t lostBefore = 0;
+    // Counts the input's openings: blocks of one opening are one stream (same rate, channel, lost
+    // count going up); a new number starts a new stream.
+    std::uint64_t opening = 0;
+    double fullScaleVolts = 0;    // the volts a sample of 1 stands for; 0 when not set
+    double sensitivityMvPerG = 0; // the sensor's; 0 when not set
+    std::span<const float> samples;
+};
+
+// A finished spectrum (vibration window), in m/s^2 whatever unit the window shows, line k at
+// k * lineSpacing Hz. Valid only during the signal.
+struct FeedSpectrum {
+    double lineSpacing = 0;
+    bool peak = false; // amplitudes are peaks, not RMS
+    int averaged = 0;  // frames in the average
+    std::span<const double> amplitude;
+};
+
 class Feed : public QObject {
     Q_OBJECT
 public:
@@ -60,6 +88,9 @@ public:
 
     // Whether anyone is connected to `reading`: the window builds a reading only then.
     bool readingHeard() const;
+    // Whether anyone is connected to `samples` / `spectrum`.
+    bool samplesHeard() const;
+    bool spectrumHeard() const;
 
     // For the window. Settings are stored, and told only when they differ from the last ones.
     void publishOpened();
@@ -67,6 +98,8 @@ public:
     void publishReading(const FeedReading& reading) { Q_EMIT this->reading(reading); }
     void publishSettings(FeedSettings settings);
     void publishEdge(const LineEvent& event) { Q_EMIT edge(event); }
+    void publishSamples(const FeedSamples& block) { Q_EMIT samples(block); }
+    void publishSpectrum(const FeedSpectrum& spectrum) { Q_EMIT this->spectrum(spectrum); }
 
 Q_SIGNALS:
     // The window has opened (its controls exist); `settingsChanged` follows at once.
@@ -80,6 +113,11 @@ Q_SIGNALS:
     // Serial window only: every edge the window's handler received while open, before it counts
     // it, with the backend's stamps (stampMs, stampUs, timed).
     void edge(const diagnostika::LineEvent& event);
+    // Vibration window only: every block of samples the window took from its input while open, in
+    // order. Direct connections only: the samples are not copied.
+    void samples(const diagnostika::FeedSamples& block);
+    // Vibration window only: a finished averaged spectrum, about every 10 s of samples.
+    void spectrum(const diagnostika::FeedSpectrum& spectrum);
 
 private:
     QString source_;

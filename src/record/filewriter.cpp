@@ -44,6 +44,22 @@ int FileWriter::create(const QString& path, QString* reason)
     return number;
 }
 
+int FileWriter::createFramed(const QString& path, int frameBytes, HeaderMaker header,
+                             QString* reason)
+{
+    const int number = create(path, reason);
+    if (number < 0)
+        return number;
+    QByteArray start = header(0);
+    const std::lock_guard lock(mutex_);
+    File& file = files_[number];
+    file.frameBytes = frameBytes;
+    file.headerBytes = start.size();
+    file.header = std::move(header);
+    file.pending = std::move(start);
+    return number;
+}
+
 void FileWriter::append(int file, const QByteArray& lines)
 {
     const std::lock_guard lock(mutex_);
@@ -109,11 +125,45 @@ bool FileWriter::writeLines(File& file, const QByteArray& lines, QString* reason
         return true;
     }
     *reason = file.file->errorString();
-    // Whatever part of the lines reached the file, the file ends at the last complete one.
-    const qsizetype lastEnd = done > 0 ? lines.lastIndexOf('\n', done - 1) : -1;
-    file.committed += lastEnd + 1;
+    // Whatever part of the lines reached the file, the file ends at the last complete one (frame).
+    if (file.frameBytes > 0) {
+        const std::int64_t data = file.committed + done - file.headerBytes;
+        file.committed = data < 0 ? 0 : file.headerBytes + data - data % file.frameBytes;
+    } else {
+        const qsizetype lastEnd = done > 0 ? lines.lastIndexOf('\n', done - 1) : -1;
+        file.committed += lastEnd + 1;
+    }
     file.file->resize(file.committed);
+    // The header follows the cut as far as the disk lets it; the failure is told either way.
+    QString ignored;
+    writeHeader(file, &ignored);
     return false;
+}
+
+bool FileWriter::writeHeader(File& file, QString* reason)
+{
+    const std::int64_t data = file.committed - file.headerBytes;
+    if (!file.header || data < 0 || data == file.headerCovers)
+        return true;
+    const QByteArray header = file.header(data);
+    if (!file.file->seek(0) || file.file->write(header) != header.size() ||
+        !file.file->seek(file.committed)) {
+        *reason = file.file->errorString();
+        return false;
+    }
+    file.headerCovers = data;
+    return true;
+}
+
+bool FileWriter::syncFile(File& file, QString* reason)
+{
+    if (!syncToDevice(file.file->handle(), reason))
+        return false;
+    // The data is on the device before a header that counts it: a power cut between leaves a
+    // header that states less than is there, never more.
+    if (file.header && file.committed - file.headerBytes != file.headerCovers)
+        return writeHeader(file, reason) && syncToDevice(file.file->handle(), reason);
+    return true;
 }
 
 void FileWriter::run()
@@ -163,7 +213,7 @@ void FileWriter::run()
                 fail(batch.number, file, file.file->fileName(), reason);
             if (file.failed || !(syncNow || batch.closing))
                 continue;
-            if (file.unsynced && !syncToDevice(file.file->handle(), &reason)) {
+            if (file.unsynced && !syncFile(file, &reason)) {
                 fail(batch.number, file, file.file->fileName(), reason);
                 continue;
             }

@@ -7,6 +7,11 @@
 // up to its last whole row. What was handed over reaches the system at least every quarter of a
 // second (a crash of the program loses nothing) and the storage device at least once a second (a
 // power cut loses at most the last second).
+//
+// A file of fixed-size frames after a header (a WAV) works the same with frames for lines: a
+// failed write cuts it back to its last whole frame, and its header, which states how much follows,
+// is rewritten each time the file reaches the device, so after a crash the header covers what is
+// on the device, at most a second behind what was handed over.
 
 #include <QByteArray>
 #include <QString>
@@ -45,6 +50,11 @@ public:
     // Creates `path`, which must not exist yet (an existing file is never overwritten). Returns
     // the file's number, or -1 with the system's reason in `reason`.
     int create(const QString& path, QString* reason);
+    // The header of a framed file for `dataBytes` bytes of frames after it; always the same size.
+    using HeaderMaker = std::function<QByteArray(std::int64_t dataBytes)>;
+    // Creates `path` like create(), as a file of `frameBytes`-byte frames after `header(0)`.
+    // append() then takes whole frames.
+    int createFramed(const QString& path, int frameBytes, HeaderMaker header, QString* reason);
     // Hands over complete lines for the end of the file. Cheap: no disk access on this thread.
     void append(int file, const QByteArray& lines);
     // Writes `path` anew with `contents`, replacing it at once: it holds the old contents or the
@@ -67,6 +77,10 @@ private:
         bool unsynced = false;
         bool closing = false;
         bool failed = false;
+        int frameBytes = 0; // 0: a file of lines
+        HeaderMaker header; // framed files only
+        std::int64_t headerBytes = 0;
+        std::int64_t headerCovers = 0; // the data bytes the header on file states
     };
     struct Replacement {
         int file;
@@ -77,6 +91,10 @@ private:
     void run();
     // Writes one file's lines; returns the system's reason when it fails.
     static bool writeLines(File& file, const QByteArray& lines, QString* reason);
+    // Brings a framed file's header up to what is on file; true when nothing was to do.
+    static bool writeHeader(File& file, QString* reason);
+    // Syncs the file, and a framed file's header after its data.
+    static bool syncFile(File& file, QString* reason);
 
     FailureHandler onFailure_;
     std::chrono::milliseconds writePeriod_;

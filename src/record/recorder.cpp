@@ -8,6 +8,9 @@
 #include <QJsonObject>
 #include <QTemporaryFile>
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -31,6 +34,61 @@ QString failureText(const QString& title, const QString& path, const QString& re
 }
 
 constexpr const char* edgeHeader = "cas [us],datum_cas,linka,uroven,vlastny_cas\n";
+constexpr const char* spectrumHeader = "cas [s],datum_cas,frekvencia [Hz],amplituda [m/s^2]\n";
+
+// A gap of lost samples up to this long is filled with zeros, keeping the file's time base; a
+// longer one starts a new file rather than fill the disk with silence.
+constexpr double longestFilledGapS = 60.0;
+// A WAV file counts its bytes in 32 bits; a new file starts well before that.
+constexpr std::int64_t largestWavData = std::int64_t{4'000'000'000};
+
+void appendLe(QByteArray& out, std::uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.append(static_cast<char>((value >> (8 * i)) & 0xff));
+}
+
+// A mono WAV header for 32-bit float samples: RIFF, "fmt " (IEEE float, with its extension size),
+// "fact" (the frame count, which non-PCM WAV files carry) and "data"; always 58 bytes.
+QByteArray wavHeader(int rate, std::int64_t dataBytes)
+{
+    const auto data = static_cast<std::uint32_t>(dataBytes);
+    QByteArray h;
+    h.reserve(58);
+    h.append("RIFF");
+    appendLe(h, 50 + data, 4);
+    h.append("WAVEfmt ");
+    appendLe(h, 18, 4);
+    appendLe(h, 3, 2); // WAVE_FORMAT_IEEE_FLOAT
+    appendLe(h, 1, 2); // channels
+    appendLe(h, static_cast<std::uint32_t>(rate), 4);
+    appendLe(h, static_cast<std::uint32_t>(rate) * 4, 4); // bytes a second
+    appendLe(h, 4, 2);                                    // bytes a frame
+    appendLe(h, 32, 2);                                   // bits a sample
+    appendLe(h, 0, 2);                                    // extension size
+    h.append("fact");
+    appendLe(h, 4, 4);
+    appendLe(h, data / 4, 4);
+    h.append("data");
+    appendLe(h, data, 4);
+    return h;
+}
+
+QByteArray littleEndianFloats(std::span<const float> samples)
+{
+    QByteArray bytes(static_cast<qsizetype>(samples.size_bytes()), Qt::Uninitialized);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(bytes.data(), samples.data(), samples.size_bytes());
+    } else {
+        char* out = bytes.data();
+        for (float v : samples) {
+            const auto bits = std::bit_cast<std::uint32_t>(v);
+            for (int i = 0; i < 4; ++i)
+                *out++ = static_cast<char>((bits >> (8 * i)) & 0xff);
+        }
+    }
+    return bytes;
+}
 
 } // namespace
 
@@ -198,7 +256,9 @@ void Recorder::begin(Feed* feed)
             base += QLatin1Char('-') + QString::number(n);
         if (!QFileInfo::exists(base + QStringLiteral(".csv")) &&
             !QFileInfo::exists(base + QStringLiteral("_hrany.csv")) &&
-            !QFileInfo::exists(base + QStringLiteral(".json"))) {
+            !QFileInfo::exists(base + QStringLiteral(".json")) &&
+            !QFileInfo::exists(base + QStringLiteral(".wav")) &&
+            !QFileInfo::exists(base + QStringLiteral("_spektrum.csv"))) {
             window.base = base;
             break;
         }
@@ -215,6 +275,12 @@ void Recorder::begin(Feed* feed)
         writeHeader(window);
         if (known->edges && !createEdgeFile(window))
             return;
+        if (known->samples) {
+            window.spectra = createFile(window, window.base + QStringLiteral("_spektrum.csv"));
+            if (window.spectra < 0)
+                return;
+            writer_->append(window.spectra, spectrumHeader);
+        }
     }
 
     window.connections = {
@@ -225,6 +291,14 @@ void Recorder::begin(Feed* feed)
         connect(feed, &Feed::settingsChanged, this,
                 [this, &window](const FeedSettings& s) { onSettings(window, s); }),
     };
+    if (window.spectra >= 0) {
+        window.connections.push_back(
+            connect(feed, &Feed::samples, this,
+                    [this, &window](const FeedSamples& b) { onSamples(window, b); }));
+        window.connections.push_back(
+            connect(feed, &Feed::spectrum, this,
+                    [this, &window](const FeedSpectrum& s) { onSpectrum(window, s); }));
+    }
     if (feed->settings().empty())
         writeMetadata(window);
     else
@@ -239,12 +313,15 @@ void Recorder::end(Feed* feed, const QString& error)
     Window& window = *found->second;
     for (const QMetaObject::Connection& c : window.connections)
         disconnect(c);
+    closeSampleFile(window);
     if (window.readings >= 0) {
         writeMetadata(window, error);
         writer_->close(window.readings);
     }
-    if (window.edges >= 0)
-        writer_->close(window.edges);
+    for (const int file : {window.edges, window.spectra}) {
+        if (file >= 0)
+            writer_->close(file);
+    }
     windows_.erase(found);
 }
 
@@ -320,6 +397,132 @@ void Recorder::onEdge(Window& window, const LineEvent& event)
     writer_->append(window.edges, row);
 }
 
+QJsonObject Recorder::sampleFileMeta(const Window::SampleFile& file)
+{
+    QJsonObject meta = file.meta;
+    meta.insert(QStringLiteral("samples"), static_cast<double>(file.frames));
+    meta.insert(QStringLiteral("gaps"), file.gaps);
+    return meta;
+}
+
+bool Recorder::startSampleFile(Window& window, const FeedSamples& block)
+{
+    closeSampleFile(window);
+    const int n = static_cast<int>(window.sampleFiles.size()) + 1;
+    const QString path =
+        window.base + (n > 1 ? QStringLiteral("-%1.wav").arg(n) : QStringLiteral(".wav"));
+    // Written by the writer thread as a framed file, not through libsndfile: the user-interface
+    // thread never touches the disk, and the header, brought up to date every second, keeps a
+    // file cut short by a crash readable to its last second.
+    const int rate = block.rate;
+    QString reason;
+    const int file = writer_->createFramed(
+        path, sizeof(float), [rate](std::int64_t bytes) { return wavHeader(rate, bytes); },
+        &reason);
+    if (file < 0) {
+        const QString text = failureText(window.feed->title(), path, reason);
+        told_.insert(window.base);
+        end(window.feed);
+        Q_EMIT failed(text);
+        return false;
+    }
+    fileOwners_[file] = {window.feed->title(), window.base};
+    files_.push_back(path);
+    Window::SampleFile& current = window.samples;
+    current = {};
+    current.file = file;
+    current.path = path;
+    current.opening = block.opening;
+    current.rate = rate;
+    current.lostBefore = block.lostBefore;
+    const double sinceStartUs = static_cast<double>(block.firstSampleUs - startMs_ * 1000);
+    current.meta = QJsonObject{
+        {QStringLiteral("file"), QFileInfo(path).fileName()},
+        {QStringLiteral("format"), QStringLiteral("WAV, mono, 32-bit float, -1..1 of full scale")},
+        {QStringLiteral("rate_Hz"), rate},
+        {QStringLiteral("source"), block.source},
+        {QStringLiteral("channel"), block.channel},
+        // The monotonic clock's microseconds, the scale of the edges' stamps, and the same from
+        // the start of the recording.
+        {QStringLiteral("firstSample_us"), static_cast<double>(block.firstSampleUs)},
+        {QStringLiteral("firstSample_s"), sinceStartUs / 1e6},
+        {QStringLiteral("firstSampleLocalTime"),
+         isoWithOffset(QDateTime::fromMSecsSinceEpoch(
+             startWallMs_ + static_cast<std::int64_t>(std::floor(sinceStartUs / 1000))))},
+        // Lost by the input before the first sample of this file, since it was opened.
+        {QStringLiteral("lostBefore"), static_cast<double>(block.lostBefore)},
+        {QStringLiteral("fullScale_V"), block.fullScaleVolts},
+        {QStringLiteral("sensitivity_mV_per_g"), block.sensitivityMvPerG},
+        {QStringLiteral("lostSamples"),
+         QStringLiteral("filled with zeros in place; each gap is listed under gaps")},
+    };
+    return true;
+}
+
+void Recorder::closeSampleFile(Window& window)
+{
+    Window::SampleFile& current = window.samples;
+    if (current.file < 0)
+        return;
+    writer_->close(current.file);
+    window.sampleFiles.append(sampleFileMeta(current));
+    current = {};
+}
+
+void Recorder::onSamples(Window& window, const FeedSamples& block)
+{
+    Window::SampleFile& current = window.samples;
+    const auto frames = static_cast<std::int64_t>(block.samples.size());
+    std::int64_t gap = 0;
+    if (current.file >= 0 && block.opening == current.opening && block.rate == current.rate &&
+        block.lostBefore >= current.lostBefore)
+        gap = static_cast<std::int64_t>(block.lostBefore - current.lostBefore);
+    // A new opening of the input (another rate, channel or source), a gap too long to fill, or a
+    // file near the WAV's size limit: a new file.
+    const bool fresh = current.file < 0 || block.opening != current.opening ||
+                       block.rate != current.rate || block.lostBefore < current.lostBefore ||
+                       static_cast<double>(gap) > longestFilledGapS * block.rate ||
+                       (current.frames + gap + frames) * 4 > largestWavData;
+    if (fresh) {
+        if (!startSampleFile(window, block))
+            return;
+        writeMetadata(window);
+        gap = 0;
+    }
+    if (gap > 0) {
+        window.samples.gaps.append(QJsonObject{
+            {QStringLiteral("atSample"), static_cast<double>(window.samples.frames)},
+            {QStringLiteral("lost"), static_cast<double>(gap)},
+        });
+        writer_->append(window.samples.file, QByteArray(static_cast<qsizetype>(gap * 4), '\0'));
+        window.samples.frames += gap;
+        window.samples.lostBefore = block.lostBefore;
+        writeMetadata(window);
+    }
+    writer_->append(window.samples.file, littleEndianFloats(block.samples));
+    window.samples.frames += frames;
+}
+
+void Recorder::onSpectrum(Window& window, const FeedSpectrum& spectrum)
+{
+    const std::int64_t now = clock_.milliseconds();
+    QByteArray time;
+    appendNumber(time, static_cast<double>(now - startMs_) / 1000.0);
+    time.append(',');
+    window.timeText.append(time, startWallMs_ + (now - startMs_));
+    time.append(',');
+    QByteArray rows;
+    rows.reserve(static_cast<qsizetype>(spectrum.amplitude.size()) * (time.size() + 24));
+    for (std::size_t line = 0; line < spectrum.amplitude.size(); ++line) {
+        rows.append(time);
+        appendNumber(rows, static_cast<double>(line) * spectrum.lineSpacing);
+        rows.append(',');
+        appendNumber(rows, spectrum.amplitude[line]);
+        rows.append('\n');
+    }
+    writer_->append(window.spectra, rows);
+}
+
 void Recorder::onSettings(Window& window, const FeedSettings& settings)
 {
     const std::int64_t now = clock_.milliseconds();
@@ -343,6 +546,12 @@ void Recorder::writeMetadata(const Window& window, const QString& error)
     if (window.edges >= 0)
         files.insert(QStringLiteral("edges"),
                      QFileInfo(window.base + QStringLiteral("_hrany.csv")).fileName());
+    if (window.spectra >= 0)
+        files.insert(QStringLiteral("spectra"),
+                     QFileInfo(window.base + QStringLiteral("_spektrum.csv")).fileName());
+    QJsonArray samples = window.sampleFiles;
+    if (window.samples.file >= 0)
+        samples.append(sampleFileMeta(window.samples));
     QJsonObject meta{
         {QStringLiteral("program"), QStringLiteral("diagnostika")},
         {QStringLiteral("version"), version_},
@@ -355,6 +564,8 @@ void Recorder::writeMetadata(const Window& window, const QString& error)
         {QStringLiteral("files"), files},
         {QStringLiteral("settings"), window.settings},
     };
+    if (window.spectra >= 0)
+        meta.insert(QStringLiteral("samples"), samples);
     // The port as it stands now, for the windows that have one.
     for (const char* name : {"port", "device", "captureMode"}) {
         const QString value = settingText(latest, name);
@@ -377,7 +588,8 @@ void Recorder::onFailures(const std::vector<FileWriter::Failure>& failures)
             continue;
         texts.append(failureText(title, failure.path, failure.reason));
         for (const auto& [feed, window] : windows_) {
-            if (window->readings == failure.file || window->edges == failure.file) {
+            if (window->readings == failure.file || window->edges == failure.file ||
+                window->spectra == failure.file || window->samples.file == failure.file) {
                 end(feed, failure.reason);
                 break;
             }

@@ -4,6 +4,9 @@
 // recording ("2026-12-07_14-05-03_com"):
 //   <name>.csv        one row per reading, as the window showed it;
 //   <name>_hrany.csv  the serial window's every edge, with its own stamp;
+//   <name>.wav        the vibration window's raw samples, one file per opening of its input
+//                     (<name>-2.wav, ... after the first), lost samples as zeros;
+//   <name>_spektrum.csv  the vibration window's averaged spectrum every 10 s, a row per line;
 //   <name>.json       the program, the window, its settings at the start and at every change.
 // Rows go to a writer thread; the user-interface thread never waits on the disk. A file that cannot
 // be written ends that window's recording (its files stay valid to the last whole row) and is told
@@ -16,6 +19,7 @@
 #include "record/windowfiles.h"
 
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -69,6 +73,19 @@ private:
         bool header = false;    // the columns are known and their row is written
         bool strayTold = false; // a reading's value without a column was warned of
         QJsonArray settings;
+        // The WAV file being written, for a window with samples, and those finished before.
+        struct SampleFile {
+            int file = -1;
+            QString path;
+            std::uint64_t opening = 0;
+            int rate = 0;
+            std::int64_t frames = 0;
+            std::uint64_t lostBefore = 0;
+            QJsonObject meta;
+            QJsonArray gaps;
+        } samples;
+        QJsonArray sampleFiles;
+        int spectra = -1;
         std::vector<QMetaObject::Connection> connections;
         LocalTimeText timeText;
     };
@@ -78,6 +95,11 @@ private:
     void onReading(Window& window, const FeedReading& reading);
     void onEdge(Window& window, const LineEvent& event);
     void onSettings(Window& window, const FeedSettings& settings);
+    void onSamples(Window& window, const FeedSamples& block);
+    void onSpectrum(Window& window, const FeedSpectrum& spectrum);
+    bool startSampleFile(Window& window, const FeedSamples& block);
+    void closeSampleFile(Window& window);
+    static QJsonObject sampleFileMeta(const Window::SampleFile& file);
     void writeMetadata(const Window& window, const QString& error = {});
     void onFailures(const std::vector<FileWriter::Failure>& failures);
     int createFile(Window& window, const QString& path);

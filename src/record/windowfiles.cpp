@@ -42,7 +42,8 @@ const WindowFiles* windowFiles(QStringView source)
            {"vrms", "mm/s"},
            {"zona", ""},
            {"stratene", ""}},
-          false}},
+          false,
+          true}},
         {QLatin1StringView("trend"),
          {{{"otacky", "min^-1"}, {"minimum", "min^-1"}, {"maximum", "min^-1"}}, false}},
     };

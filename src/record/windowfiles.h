@@ -20,6 +20,8 @@ struct WindowFiles {
     // column from its value of the same name; a value it lacks leaves the cell empty.
     std::vector<Column> columns;
     bool edges = false; // the window publishes edges
+    // The window publishes raw samples (into WAV files) and spectra (into a CSV made at once).
+    bool samples = false;
 };
 
 // Null for a window not listed.

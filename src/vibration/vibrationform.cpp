@@ -22,6 +22,8 @@ using vibration::Zone;
 
 // How long a stretch the time signal shows.
 constexpr double timeSignalSeconds = 0.2;
+// How often the feed carries the averaged spectrum: a recording's spectra, not every one shown.
+constexpr double spectrumPeriodS = 10.0;
 
 // In the user's locale, never grouped, as every number the program writes.
 QString fixed(double value, int decimals)
@@ -345,6 +347,7 @@ void VibrationForm::openInput()
     }
     rate_ = input_->settings().rate;
     lost_ = 0;
+    ++opening_;
     note_->clear();
     restartAnalysis();
     settingsToFeed();
@@ -435,8 +438,18 @@ void VibrationForm::refresh()
 {
     if (!input_ || !meter_)
         return;
+    const bool recording = feed()->samplesHeard();
+    const VibrationSettings opened = input_->settings();
+    const vibration::Scaling scale = scaling();
     for (const VibrationBlock& block : input_->takeBlocks()) {
         lost_ = std::max<std::uint64_t>(lost_, block.lostBefore);
+        // Raw, before any scaling, and even while the scaling is not set: a recording keeps what
+        // the input gave.
+        if (recording && !block.samples.empty())
+            feed()->publishSamples({opened.source, opened.channel, block.rate, block.firstSampleUs,
+                                    block.lostBefore, opening_,
+                                    scale.valid() ? scale.fullScaleVolts : 0.0,
+                                    scale.valid() ? scale.sensitivity : 0.0, block.samples});
         takeSamples(block);
     }
     lost_ = std::max(lost_, input_->lostSamples());
@@ -479,7 +492,22 @@ void VibrationForm::takeSamples(const VibrationBlock& block)
         for (float& v : scratch_)
             v = static_cast<float>(v / vibration::standardGravity);
     }
-    spectrumDue_ = analyzer_->add(scratch_) > 0 || spectrumDue_;
+    if (analyzer_->add(scratch_) > 0) {
+        spectrumDue_ = true;
+        const double endUs = block.sampleUs(block.samples.size());
+        if (feed()->spectrumHeard() &&
+            (!lastSpectrumUs_ || endUs - *lastSpectrumUs_ >= spectrumPeriodS * 1e6)) {
+            lastSpectrumUs_ = endUs;
+            const vibration::Spectrum& done = analyzer_->spectrum();
+            const double toMs2 = unit() == AccelerationUnit::G ? vibration::standardGravity : 1.0;
+            spectrumMs2_.resize(done.amplitude.size());
+            std::ranges::transform(done.amplitude, spectrumMs2_.begin(),
+                                   [toMs2](double a) { return a * toMs2; });
+            feed()->publishSpectrum({done.lineSpacing,
+                                     done.scale == vibration::AmplitudeScale::Peak, done.averaged,
+                                     spectrumMs2_});
+        }
+    }
     const auto keep = static_cast<std::size_t>(timeSignalSeconds * rate_);
     recent_.insert(recent_.end(), scratch_.begin(), scratch_.end());
     while (recent_.size() > keep)

@@ -6,7 +6,8 @@
 // markers at 1x, 2x, 3x... of the shaft's frequency and each peak's order.
 //
 // The window takes the captured blocks on its own timer (20 times a second); the analysis is the
-// pure code under analysis/. Its feed carries the overall values once per block, for a recording.
+// pure code under analysis/. Its feed carries, for a recording, the overall values once a second,
+// the raw samples as the input delivered them, and the averaged spectrum every 10 s.
 
 #include "analysis/overall.h"
 #include "analysis/peaks.h"
@@ -92,6 +93,9 @@ private:
     std::deque<float> recent_; // the last samples, in the chosen unit, for the time signal
     std::vector<float> scratch_;
     std::uint64_t lost_ = 0;
+    std::uint64_t opening_ = 0;            // the input's openings, for the feed's samples
+    std::optional<double> lastSpectrumUs_; // the last spectrum the feed carried
+    std::vector<double> spectrumMs2_;      // that spectrum in m/s^2
     bool holding_ = false;
     bool spectrumDue_ = false, timeDue_ = false;
     bool spectrumSpanSet_ = false;
