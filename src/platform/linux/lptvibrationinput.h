@@ -11,8 +11,11 @@
 // through a two-second VibrationBuffer.
 //
 // The reads are paced to about two conversions per grid period, so the thread does not spin a
-// core; the first 50 ms run unpaced to measure how fast the port can be read (readRate()).
-// Capabilities measure the same way, briefly, and offer the grid rates up to that.
+// core; the first 50 ms run unpaced to measure how fast the port can be read (readRate(): from the
+// median read, so that preemption on a busy machine does not count as a slow port). Every read
+// waits out the converter's conversion time after the previous one. Capabilities measure the
+// same way, for 20 ms, and offer the grid rates up to that: a grid rate is offered when the reads
+// reach at least one conversion per grid period.
 //
 // Samples: codes 0..255 span the converter's 0..5 V reference; code 128 is 0 and a sample of 1.0
 // is 128 codes (scale()).
@@ -74,7 +77,8 @@ public:
     std::vector<VibrationBlock> takeBlocks() override;
     std::uint64_t lostSamples() const override;
 
-    // Conversions per second the open port was read at, unpaced, in its first 50 ms; 0 until then.
+    // Conversions per second the open port can be read at, measured unpaced in its first 50 ms; 0
+    // until then.
     double readRate() const { return readRate_.load(); }
 
 private:
