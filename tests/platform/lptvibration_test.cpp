@@ -141,6 +141,9 @@ TEST(LptVibration, TheWindowAndTheInputNeverHoldAPortAtOnce)
     EXPECT_FALSE(provider.capabilities(LptVibrationInput::sourceId(1), &error));
     EXPECT_EQ(error.kind, VibrationError::Kind::Busy);
     ASSERT_TRUE(input->open({LptVibrationInput::sourceId(2), 1'000, 0}, &error));
+    EXPECT_FALSE(provider.create()->open({LptVibrationInput::sourceId(2), 1'000, 0}, &error))
+        << "nor may a second input";
+    EXPECT_EQ(error.kind, VibrationError::Kind::Busy);
 
     // The window moves to LPT2 while the input reads it: the window says who holds it.
     QMdiArea area;

@@ -158,8 +158,11 @@ bool LptVibrationInput::open(const VibrationSettings& settings, VibrationError* 
     if (settings.channel != 0)
         return fail(VibrationError::Kind::Other,
                     QStringLiteral("prevodník na paralelnom porte má len jeden kanál"));
-    if (const auto other = claims_->claim(lpt, holderName(lpt)))
+    // Any holder at all, another input included: two inputs share the holder's name, and a claim
+    // under one's own name would be granted.
+    if (const auto other = claims_->holder(lpt))
         return fail(VibrationError::Kind::Busy, lptBusyText(lpt, *other));
+    claims_->claim(lpt, holderName(lpt));
     lpt_ = lpt;
     io_ = std::make_unique<ClaimedPortIo>(makePortIo_(), claims_, holderName(lpt));
     try {
