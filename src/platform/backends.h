@@ -6,6 +6,7 @@
 // that backend opens. Devices are opened on first use, so a missing one never stops the start.
 
 #include "joystick.h"
+#include "portclaims.h"
 #include "portio.h"
 #include "seriallines.h"
 #include "tickclock.h"
@@ -28,8 +29,11 @@ struct Backends {
     std::unique_ptr<TickClock> clock;
     std::unique_ptr<Joystick> joystick;
     std::unique_ptr<SerialLinesProvider> serial; // uses `clock`, declared before it
-    std::unique_ptr<PortIo> portIo;
-    // The sound input an accelerometer is wired to: the simulated machine's, or ALSA's devices.
+    // Who holds LPT1 and LPT2: the parallel-port window (through `portIo`) or a vibration input.
+    std::shared_ptr<PortClaims> portClaims;
+    std::unique_ptr<PortIo> portIo; // the parallel-port window's
+    // The input an accelerometer is wired to: the sound inputs (the simulated machine's, or ALSA's
+    // devices) and, after them, the TLC549 converters on the parallel ports read continuously.
     std::unique_ptr<VibrationInputProvider> vibration; // uses `clock`
     bool simulated = false;
 };
