@@ -102,7 +102,7 @@ std::optional<SampleFormat> bestFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw)
 
 } // namespace
 
-AlsaVibrationInput::AlsaVibrationInput(QObject* parent) : VibrationInput(parent) {}
+AlsaVibrationInput::AlsaVibrationInput(QObject* parent) : CapturedVibrationInput(parent) {}
 
 AlsaVibrationInput::~AlsaVibrationInput()
 {
@@ -112,8 +112,6 @@ AlsaVibrationInput::~AlsaVibrationInput()
 bool AlsaVibrationInput::open(const VibrationSettings& settings, VibrationError* error)
 {
     close();
-    failed_ = false;
-    failure_.reset();
     auto fail = [&](int err, QString reason = {}) {
         VibrationError e = errorFor(settings.source, err);
         if (!reason.isEmpty())
@@ -183,8 +181,7 @@ bool AlsaVibrationInput::open(const VibrationSettings& settings, VibrationError*
         return fail(err);
 
     settings_ = settings;
-    buffer_ = std::make_unique<VibrationBuffer>(static_cast<std::size_t>(settings.rate) * bufferMs /
-                                                1000);
+    startBuffer(static_cast<std::size_t>(settings.rate) * bufferMs / 1000);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     thread_ = std::thread([this] { capture(); });
     return true;
@@ -210,33 +207,6 @@ void AlsaVibrationInput::close()
     pcm_ = nullptr;
 }
 
-std::vector<VibrationBlock> AlsaVibrationInput::takeBlocks()
-{
-    return buffer_ ? buffer_->take() : std::vector<VibrationBlock>{};
-}
-
-std::uint64_t AlsaVibrationInput::lostSamples() const
-{
-    return buffer_ ? buffer_->lost() : 0;
-}
-
-void AlsaVibrationInput::onWake()
-{
-    if (buffer_ && buffer_->storedSamples() > 0)
-        Q_EMIT blocksReady();
-    if (!failed_.exchange(false))
-        return;
-    std::optional<VibrationError> failure;
-    {
-        const std::lock_guard<std::mutex> guard(failMutex_);
-        failure.swap(failure_);
-    }
-    if (!failure || !isOpen())
-        return;
-    close();
-    Q_EMIT inputLost(*failure);
-}
-
 void AlsaVibrationInput::capture()
 {
     const int rate = settings_.rate;
@@ -248,18 +218,9 @@ void AlsaVibrationInput::capture()
     const int count = snd_pcm_poll_descriptors_count(pcm_);
     std::vector<pollfd> fds(static_cast<std::size_t>(std::max(count, 0)) + 1);
     fds[0] = pollfd{stopFd_, POLLIN, 0};
-    auto wakeOwner = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { onWake(); }, Qt::QueuedConnection);
-    };
     auto gone = [&](int err) {
-        {
-            const std::lock_guard<std::mutex> guard(failMutex_);
-            failure_ = VibrationError{VibrationError::Kind::Gone, settings_.source,
-                                      QString::fromLocal8Bit(snd_strerror(err))};
-        }
-        failed_ = true;
-        wakeOwner();
+        reportLoss(VibrationError{VibrationError::Kind::Gone, settings_.source,
+                                  QString::fromLocal8Bit(snd_strerror(err))});
     };
     // An overrun or a suspend: start again, and let the next block's stamp tell what was lost.
     auto restart = [&](int err) {

@@ -15,8 +15,7 @@
 // -ENODEV, -EIO, -EBADFD or a disconnected state mean the device is gone: the input closes and
 // inputLost is emitted once, after the blocks captured before.
 
-#include "platform/vibrationbuffer.h"
-#include "platform/vibrationinput.h"
+#include "platform/capturedvibrationinput.h"
 #include "sampleformat.h"
 
 #include <atomic>
@@ -27,7 +26,7 @@ typedef struct _snd_pcm snd_pcm_t;
 
 namespace diagnostika {
 
-class AlsaVibrationInput final : public VibrationInput {
+class AlsaVibrationInput final : public CapturedVibrationInput {
     Q_OBJECT
 public:
     static constexpr int bufferMs = 2'000;
@@ -43,15 +42,11 @@ public:
     bool isOpen() const override { return pcm_ != nullptr; }
     VibrationSettings settings() const override { return settings_; }
     VibrationScale scale() const override { return VibrationScale{}; }
-    std::vector<VibrationBlock> takeBlocks() override;
-    std::uint64_t lostSamples() const override;
-
     // The format the open device delivers in.
     alsa::SampleFormat format() const { return format_; }
 
 private:
     void capture(); // the capture thread
-    void onWake();  // the owner's thread
     void stopThread();
 
     snd_pcm_t* pcm_ = nullptr;
@@ -59,12 +54,8 @@ private:
     alsa::SampleFormat format_ = alsa::SampleFormat::S16_LE;
     int channels_ = 1;
     unsigned long periodFrames_ = 0;
-    std::unique_ptr<VibrationBuffer> buffer_;
     std::thread thread_;
     int stopFd_ = -1; // an eventfd the thread polls beside the PCM
-    std::mutex failMutex_;
-    std::optional<VibrationError> failure_; // the capture thread's, for the owner
-    std::atomic<bool> failed_{false};
 };
 
 class AlsaVibrationInputProvider final : public VibrationInputProvider {

@@ -117,7 +117,7 @@ double measureLptReadRate(PortIo& io, int lpt, int ms)
 
 LptVibrationInput::LptVibrationInput(PortIoFactory portIo, std::shared_ptr<PortClaims> claims,
                                      QObject* parent)
-    : VibrationInput(parent), makePortIo_(std::move(portIo)), claims_(std::move(claims))
+    : CapturedVibrationInput(parent), makePortIo_(std::move(portIo)), claims_(std::move(claims))
 {
 }
 
@@ -175,10 +175,8 @@ bool LptVibrationInput::open(const VibrationSettings& settings, VibrationError* 
 
     settings_ = settings;
     readRate_ = 0.0;
-    failed_ = false;
     stop_ = false;
-    buffer_ = std::make_unique<VibrationBuffer>(static_cast<std::size_t>(settings.rate) * bufferMs /
-                                                1000);
+    startBuffer(static_cast<std::size_t>(settings.rate) * bufferMs / 1000);
     thread_ = std::thread([this] { read(); });
     return true;
 }
@@ -202,41 +200,10 @@ void LptVibrationInput::close()
     giveBack();
 }
 
-std::vector<VibrationBlock> LptVibrationInput::takeBlocks()
-{
-    return buffer_ ? buffer_->take() : std::vector<VibrationBlock>{};
-}
-
-std::uint64_t LptVibrationInput::lostSamples() const
-{
-    return buffer_ ? buffer_->lost() : 0;
-}
-
-void LptVibrationInput::onWake()
-{
-    if (buffer_ && buffer_->storedSamples() > 0)
-        Q_EMIT blocksReady();
-    if (!failed_.exchange(false))
-        return;
-    std::optional<VibrationError> failure;
-    {
-        const std::lock_guard<std::mutex> guard(failMutex_);
-        failure.swap(failure_);
-    }
-    if (!failure || !isOpen())
-        return;
-    close();
-    Q_EMIT inputLost(*failure);
-}
-
 void LptVibrationInput::read()
 {
     const int rate = settings_.rate;
     const QString port = portText(lpt_);
-    auto wakeOwner = [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { onWake(); }, Qt::QueuedConnection);
-    };
     GridResampler grid(
         rate, rate * blockMs / 1000, std::max(2'000.0, 4e6 / rate),
         [&](VibrationBlock block) {
@@ -268,13 +235,8 @@ void LptVibrationInput::read()
             reader.citanieprevodnika(io, port);
         } catch (const PortIoError& failure) {
             grid.flush();
-            {
-                const std::lock_guard<std::mutex> guard(failMutex_);
-                failure_ = VibrationError{VibrationError::Kind::Gone, settings_.source,
-                                          QString::fromUtf8(failure.what())};
-            }
-            failed_ = true;
-            wakeOwner();
+            reportLoss(VibrationError{VibrationError::Kind::Gone, settings_.source,
+                                      QString::fromUtf8(failure.what())});
             return;
         }
         if (pending >= 0)

@@ -23,9 +23,8 @@
 // The port is held through PortClaims for as long as the input is open: the parallel-port window
 // cannot read it meanwhile, and opening while the window holds it fails as Busy, naming it.
 
+#include "platform/capturedvibrationinput.h"
 #include "platform/portclaims.h"
-#include "platform/vibrationbuffer.h"
-#include "platform/vibrationinput.h"
 
 #include <atomic>
 #include <functional>
@@ -46,7 +45,7 @@ inline float lptSampleOf(std::uint8_t code)
     return static_cast<float>(code - 128) / 128.0f;
 }
 
-class LptVibrationInput final : public VibrationInput {
+class LptVibrationInput final : public CapturedVibrationInput {
     Q_OBJECT
 public:
     static constexpr int bufferMs = 2'000;
@@ -74,8 +73,6 @@ public:
     bool isOpen() const override { return thread_.joinable(); }
     VibrationSettings settings() const override { return settings_; }
     VibrationScale scale() const override { return converterScale(); }
-    std::vector<VibrationBlock> takeBlocks() override;
-    std::uint64_t lostSamples() const override;
 
     // Conversions per second the open port can be read at, measured unpaced in its first 50 ms; 0
     // until then.
@@ -83,7 +80,6 @@ public:
 
 private:
     void read(); // the reader thread
-    void onWake();
     void giveBack();
 
     PortIoFactory makePortIo_;
@@ -91,13 +87,9 @@ private:
     std::unique_ptr<PortIo> io_;
     VibrationSettings settings_;
     int lpt_ = 0;
-    std::unique_ptr<VibrationBuffer> buffer_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<double> readRate_{0.0};
-    std::mutex failMutex_;
-    std::optional<VibrationError> failure_;
-    std::atomic<bool> failed_{false};
 };
 
 class LptVibrationInputProvider final : public VibrationInputProvider {
