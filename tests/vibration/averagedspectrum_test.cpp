@@ -1,6 +1,6 @@
 #include "signals.h"
+#include "vibration/analysis/averagedspectrum.h"
 #include "vibration/analysis/peaks.h"
-#include "vibration/analysis/spectrum.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

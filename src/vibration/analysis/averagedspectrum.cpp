@@ -1,4 +1,4 @@
-#include "vibration/analysis/spectrum.h"
+#include "vibration/analysis/averagedspectrum.h"
 
 #include <algorithm>
 #include <cmath>
