@@ -10,4 +10,10 @@ std::int64_t MonotonicClock::milliseconds() const
     return duration_cast<std::chrono::milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+double monotonicMicroseconds()
+{
+    using namespace std::chrono;
+    return duration<double, std::micro>(steady_clock::now().time_since_epoch()).count();
+}
+
 } // namespace diagnostika

@@ -18,4 +18,8 @@ public:
     std::int64_t milliseconds() const override;
 };
 
+// The same monotonic clock in microseconds, with their fraction: the scale every edge and sample
+// is stamped on. Any thread.
+double monotonicMicroseconds();
+
 } // namespace diagnostika

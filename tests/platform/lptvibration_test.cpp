@@ -7,6 +7,7 @@
 #include "platform/linux/lptvibrationinput.h"
 #include "platform/sim/simtlc549.h"
 #include "platform/sim/simvibration.h"
+#include "platform/tickclock.h"
 #include "support/fakeclock.h"
 
 #include <QComboBox>
@@ -20,13 +21,6 @@
 namespace diagnostika {
 namespace {
 
-double monotonicUs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-}
-
 // A slow swing over most of the converter's range, in CLOCK_MONOTONIC time: slow enough that a
 // reading thread preempted for a few milliseconds around a stamp stays within a code.
 double inputVolts(double us)
@@ -39,7 +33,7 @@ PortIoFactory modelPorts()
     return []() -> std::unique_ptr<PortIo> {
         return std::make_unique<SimulatedPortIo>(
             std::initializer_list<std::uint16_t>{lpt1Address, lpt2Address},
-            [](std::uint16_t) { return inputVolts(monotonicUs()); });
+            [](std::uint16_t) { return inputVolts(monotonicMicroseconds()); });
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include "capturestamps.h"
 #include "platform/linux/devicepermission.h"
+#include "platform/tickclock.h"
 
 #include <QRegularExpression>
 #include <alsa/asoundlib.h>
@@ -32,13 +33,6 @@ snd_pcm_format_t alsaFormat(SampleFormat f)
         return SND_PCM_FORMAT_FLOAT_LE;
     }
     return SND_PCM_FORMAT_UNKNOWN;
-}
-
-double monotonicUs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
 }
 
 // The device node behind an `hw:`/`plughw:` source, for a permission message; empty otherwise.
@@ -261,7 +255,7 @@ void AlsaVibrationInput::capture()
             snd_pcm_uframes_t avail = 0;
             snd_htimestamp_t ts{};
             const bool stamped = snd_pcm_htimestamp(pcm_, &avail, &ts) == 0;
-            const double nowUs = monotonicUs();
+            const double nowUs = monotonicMicroseconds();
             const double stampUs =
                 static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
             // Some plugins give no stamp, or one on another clock: only a stamp of the last second

@@ -31,12 +31,10 @@ int wakeSignal()
 
 void onWakeSignal(int) {}
 
-// CLOCK_MONOTONIC in microseconds: the same clock as the tick clock, finer.
-std::int64_t monotonicMicroseconds()
+// The tick clock's scale, in whole microseconds, as edges are stamped.
+std::int64_t wholeMicroseconds()
 {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000 + ts.tv_nsec / 1'000;
+    return static_cast<std::int64_t>(monotonicMicroseconds());
 }
 
 void installWakeHandler()
@@ -244,7 +242,7 @@ void LinuxSerialLines::close()
     // The watcher's last reading may be a moment old: the edges since then are owed too. A port
     // that has failed has nothing more to give, and its loss is queued already.
     if (watching && fd_ >= 0)
-        readAndPost(nullptr, monotonicMicroseconds(), false);
+        readAndPost(nullptr, wholeMicroseconds(), false);
     const std::uint64_t session = session_;
     queue_.deliver();
     if (session == session_)
@@ -255,7 +253,7 @@ int LinuxSerialLines::readAndPost(std::size_t* posted, std::int64_t wakeUs, bool
 {
     const std::int64_t stamp = clock_.milliseconds();
     // Every change before this moment is in the counters read next.
-    const std::int64_t lookUs = monotonicMicroseconds();
+    const std::int64_t lookUs = wholeMicroseconds();
     LineSample sample;
     if (const int err = readSample(fd_, probe_, haveLevels_, sample))
         return err;
@@ -348,7 +346,7 @@ void LinuxSerialLines::watch()
         if (probe_.useWait()) {
             if (::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0) {
                 woke = true;
-                wakeUs = monotonicMicroseconds();
+                wakeUs = wholeMicroseconds();
             } else if (errno != EINTR) {
                 const int err = errno;
                 if (deviceGone(err)) {
@@ -381,7 +379,7 @@ void LinuxSerialLines::watch()
             // A change that slipped in after the first reading is timed by the reading that finds
             // it, which follows it as closely as the wake did.
             if (round > 0 || !woke)
-                wakeUs = monotonicMicroseconds();
+                wakeUs = wholeMicroseconds();
             if (const int err = readAndPost(&posted, wakeUs, woke)) {
                 // Whatever else fails here leaves nothing to watch either.
                 lose(err);

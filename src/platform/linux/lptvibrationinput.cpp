@@ -2,6 +2,7 @@
 
 #include "platform/converterreader.h"
 #include "platform/gridresampler.h"
+#include "platform/tickclock.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,18 +11,11 @@
 namespace diagnostika {
 namespace {
 
-double nowUs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
-}
-
 void waitUntil(double us)
 {
     // A wait shorter than the scheduler's wake-up is spun; a longer one sleeps.
     while (true) {
-        const double left = us - nowUs();
+        const double left = us - monotonicMicroseconds();
         if (left <= 0)
             return;
         if (left < 20)
@@ -56,9 +50,9 @@ public:
             inner_.write(address, value);
             return;
         }
-        const double before = nowUs();
+        const double before = monotonicMicroseconds();
         inner_.write(address, value);
-        stamps_[index == firstEdge ? 0 : 1] = (before + nowUs()) / 2;
+        stamps_[index == firstEdge ? 0 : 1] = (before + monotonicMicroseconds()) / 2;
     }
     void release() override { inner_.release(); }
 
@@ -103,12 +97,12 @@ double measureLptReadRate(PortIo& io, int lpt, int ms)
     ConverterReader reader;
     const QString port = portText(lpt);
     ReadCycles cycles;
-    const double start = nowUs();
+    const double start = monotonicMicroseconds();
     double last = start;
     do {
         waitUntil(last + LptVibrationInput::conversionUs);
         reader.citanieprevodnika(io, port);
-        const double now = nowUs();
+        const double now = monotonicMicroseconds();
         cycles.add(now - last);
         last = now;
     } while (last - start < ms * 1000.0);
@@ -217,7 +211,7 @@ void LptVibrationInput::read()
     // When the conversion that the next read's first pass shifts out was sampled; none yet: the
     // first read's first result is older than anything stamped here.
     double pending = -1;
-    const double start = nowUs();
+    const double start = monotonicMicroseconds();
     ReadCycles cycles;
     double lastRead = start;
     bool measured = false;
@@ -225,7 +219,7 @@ void LptVibrationInput::read()
     double due = start;
     while (!stop_.load(std::memory_order_relaxed)) {
         if (measured) {
-            due = std::max(due + readUs, nowUs() - readUs);
+            due = std::max(due + readUs, monotonicMicroseconds() - readUs);
             waitUntil(std::max(due, pending + conversionUs));
         } else if (pending >= 0) {
             waitUntil(pending + conversionUs);
@@ -244,14 +238,14 @@ void LptVibrationInput::read()
         grid.add(io.stamp(0), lptSampleOf(reader.kody[1]));
         pending = io.stamp(1);
         if (!measured) {
-            const double now = nowUs();
+            const double now = monotonicMicroseconds();
             cycles.add(now - lastRead);
             lastRead = now;
         }
         if (!measured && lastRead - start >= measureMs * 1000.0) {
             readRate_ = cycles.conversionsPerSecond();
             measured = true;
-            due = nowUs();
+            due = monotonicMicroseconds();
         }
     }
     grid.flush();
