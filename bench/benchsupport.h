@@ -28,6 +28,14 @@ inline double cpuSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+// CPU seconds the calling thread has used.
+inline double threadCpuSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 // Chooses `item` in the list `list` under `client` and tells the window, as a click would.
 inline void pick(QWidget* client, const char* list, const char* item)
 {

@@ -112,13 +112,6 @@ struct EdgeCost {
     double totalNs = 0;
 };
 
-double threadCpuSeconds()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 EdgeCost costPerEdge(const QString& folder)
 {
     constexpr int edges = 1'000'000;
@@ -130,12 +123,12 @@ EdgeCost costPerEdge(const QString& folder)
     recorder.start(folder, &error);
     feed.publishOpened();
     const std::int64_t startUs = clock.milliseconds() * 1000;
-    const double ui = threadCpuSeconds();
+    const double ui = bench::threadCpuSeconds();
     const double process = cpuSeconds();
     for (int i = 0; i < edges; ++i)
         feed.publishEdge(
             {comEvCTS + i % 3, (i / 3) % 2 == 0, startUs / 1000, startUs + 20 * i, true});
-    const double uiSeconds = threadCpuSeconds() - ui;
+    const double uiSeconds = bench::threadCpuSeconds() - ui;
     recorder.sync();
     const double processSeconds = cpuSeconds() - process;
     feed.publishClosed();

@@ -48,13 +48,6 @@ private:
     QElapsedTimer since_;
 };
 
-double threadCpuSeconds()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 // Timer1's ticks in real time for `seconds`: the mean and worst distance between ticks from the
 // period, in ms. Edges keep coming every 8 ms meanwhile.
 std::pair<double, double> timer1Error(Form2& form2, SimulatedSerialLines& lines, int seconds)
@@ -112,9 +105,9 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
     double firstCpu = 0, lastCpu = 0;
     double replotCpu = 0, replotStart = 0;
     QObject::connect(trend.chart(), &QCustomPlot::beforeReplot,
-                     [&] { replotStart = threadCpuSeconds(); });
+                     [&] { replotStart = bench::threadCpuSeconds(); });
     QObject::connect(trend.chart(), &QCustomPlot::afterReplot,
-                     [&] { replotCpu += threadCpuSeconds() - replotStart; });
+                     [&] { replotCpu += bench::threadCpuSeconds() - replotStart; });
     const std::int64_t totalMs = std::int64_t{minutes} * 60'000;
     for (std::int64_t ms = 1; ms <= totalMs; ++ms) {
         clock.advance(1);
@@ -130,9 +123,9 @@ void run(double pulsesPerSecond, int minutes, int realSeconds)
         if (ms % TrendForm::redrawMs == 0) {
             // The trend's own work: its refresh, and the chart's redraw when it asked for one
             // (not the other windows' painting, which the same turn of the event loop does).
-            double before = threadCpuSeconds();
+            double before = bench::threadCpuSeconds();
             trend.refresh();
-            double spent = threadCpuSeconds() - before;
+            double spent = bench::threadCpuSeconds() - before;
             replotCpu = 0;
             QCoreApplication::processEvents();
             spent += replotCpu;

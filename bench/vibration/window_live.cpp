@@ -24,13 +24,6 @@ using namespace diagnostika;
 
 namespace {
 
-double threadCpuSeconds()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 // The simulated input, watched: how long making its samples takes, and how old the newest sample
 // is when the window takes it.
 class WatchedInput final : public VibrationInput {
@@ -49,9 +42,9 @@ public:
     std::uint64_t lostSamples() const override { return inner_->lostSamples(); }
     std::vector<VibrationBlock> takeBlocks() override
     {
-        const double before = threadCpuSeconds();
+        const double before = bench::threadCpuSeconds();
         std::vector<VibrationBlock> blocks = inner_->takeBlocks();
-        makingCpu += threadCpuSeconds() - before;
+        makingCpu += bench::threadCpuSeconds() - before;
         if (!blocks.empty()) {
             const VibrationBlock& last = blocks.back();
             const double newestUs = last.sampleUs(last.samples.size() - 1);
