@@ -157,10 +157,10 @@ void VibrationForm::buildControls(QWidget* client)
     // The overall values large, each with its unit beside it.
     label("a RMS:", 120, 1420, 650);
     arms_ = bigReadout(client, "arms", 770, 1330, 1350);
-    makeLabel(client, QStringLiteral("armsUnit"), QString(), 2150, 1450, 600, 255);
+    armsUnit_ = makeLabel(client, QStringLiteral("armsUnit"), QString(), 2150, 1450, 600, 255);
     label("a špička:", 2800, 1420, 800);
     apeak_ = bigReadout(client, "apeak", 3600, 1330, 1350);
-    makeLabel(client, QStringLiteral("apeakUnit"), QString(), 4980, 1450, 600, 255);
+    apeakUnit_ = makeLabel(client, QStringLiteral("apeakUnit"), QString(), 4980, 1450, 600, 255);
     label("činiteľ výkyvu:", 5650, 1420, 1300);
     crest_ = bigReadout(client, "crest", 6900, 1330, 900);
     label("v RMS:", 8000, 1420, 600);
@@ -286,6 +286,7 @@ void VibrationForm::releaseControls()
     citlivost_ = rozsah_ = nullptr;
     drzat_ = nullptr;
     arms_ = apeak_ = crest_ = vrms_ = zona_ = note_ = peaksText_ = cursor_ = nullptr;
+    armsUnit_ = apeakUnit_ = nullptr;
     timePlot_ = spectrumPlot_ = nullptr;
     timeGraph_ = spectrumGraph_ = nullptr;
     markers_.clear();
@@ -521,8 +522,8 @@ void VibrationForm::showOverall()
         return;
     const double perUnit = vibration::fromMetresPerSecond2(1.0, unit()); // m/s^2 -> the chosen unit
     const QString unitText = QString::fromLatin1(unitTexts[unit() == AccelerationUnit::G]);
-    for (const char* name : {"armsUnit", "apeakUnit"})
-        client()->findChild<QLabel*>(QString::fromLatin1(name))->setText(unitText);
+    for (QLabel* label : {armsUnit_, apeakUnit_})
+        label->setText(unitText);
     if (!overall_) {
         for (QLabel* l : {arms_, apeak_, crest_, vrms_, zona_})
             l->setText(QStringLiteral("–"));

@@ -9,10 +9,10 @@
 // pure code under analysis/. Its feed carries, for a recording, the overall values once a second,
 // the raw samples as the input delivered them, and the averaged spectrum every 10 s.
 
+#include "analysis/averagedspectrum.h"
 #include "analysis/overall.h"
 #include "analysis/peaks.h"
 #include "analysis/scaling.h"
-#include "analysis/spectrum.h"
 #include "analysis/zones.h"
 #include "common/measurementform.h"
 #include "common/speedinput.h"
@@ -117,6 +117,8 @@ private:
     QComboBox* os_ = nullptr;
     QPushButton* drzat_ = nullptr;
     QLabel* arms_ = nullptr;
+    QLabel* armsUnit_ = nullptr;
+    QLabel* apeakUnit_ = nullptr;
     QLabel* apeak_ = nullptr;
     QLabel* crest_ = nullptr;
     QLabel* vrms_ = nullptr;
