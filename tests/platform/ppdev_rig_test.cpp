@@ -3,14 +3,19 @@
 #include "common/picturebox.h"
 #include "lpt/converterreader.h"
 #include "lpt/form1.h"
+#include "platform/linux/lptvibrationinput.h"
 #include "platform/linux/ppdevportio.h"
+#include "platform/portclaims.h"
 #include "support/widgets.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QMdiArea>
+#include <QSignalSpy>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -182,6 +187,62 @@ TEST(PpdevRig, AGivenDeviceTakesPrecedence)
     } catch (const PortIoError& e) {
         EXPECT_EQ(std::string(e.what()), "/dev/parport9: No such file or directory");
     }
+}
+
+// The continuous read through the kernel: the rate a real port reaches, the grid it fills without
+// gaps, and the port held (as the parport layer sees it) exactly while the input is open. The
+// emulated port has no converter behind it, so every conversion reads the same code.
+TEST(PpdevRig, TheContinuousConverterReadFillsItsGridAndHoldsThePortWhileOpen)
+{
+    auto claims = std::make_shared<PortClaims>();
+    LptVibrationInputProvider provider(
+        [] { return std::make_unique<PpdevPortIo>(std::map<int, QString>{}); }, claims);
+    VibrationError error;
+    const auto caps = provider.capabilities(LptVibrationInput::sourceId(1), &error);
+    ASSERT_TRUE(caps) << error.reason.toStdString();
+    ASSERT_FALSE(caps->rates.empty()) << "read rate " << provider.readRate(1);
+    EXPECT_EQ(activeDevice(), "none") << "asking gives the port back";
+
+    auto input = provider.create();
+    const int rate = caps->rates.back();
+    ASSERT_TRUE(input->open({LptVibrationInput::sourceId(1), rate, 0}, &error))
+        << error.reason.toStdString();
+    EXPECT_NE(activeDevice(), "none");
+    QSignalSpy ready(input.get(), &VibrationInput::blocksReady);
+    std::vector<VibrationBlock> blocks;
+    std::size_t samples = 0;
+    const QDeadlineTimer deadline(10'000);
+    while (samples < static_cast<std::size_t>(rate) && !deadline.hasExpired()) {
+        ready.wait(100);
+        for (VibrationBlock& b : input->takeBlocks()) {
+            samples += b.samples.size();
+            blocks.push_back(std::move(b));
+        }
+    }
+    const double readRate = static_cast<LptVibrationInput*>(input.get())->readRate();
+    const auto lost = input->lostSamples();
+    input->close();
+    EXPECT_EQ(activeDevice(), "none") << "closing gives the port back";
+    std::printf("continuous TLC549 read on parport_pc: %.0f conversions/s, grid %d Hz, "
+                "%zu samples, %llu lost\n",
+                readRate, rate, samples, static_cast<unsigned long long>(lost));
+
+    ASSERT_GE(samples, static_cast<std::size_t>(rate));
+    EXPECT_GE(readRate, rate);
+    const std::int64_t period = 1'000'000 / rate;
+    for (std::size_t k = 1; k < blocks.size(); ++k) {
+        const VibrationBlock& a = blocks[k - 1];
+        const VibrationBlock& b = blocks[k];
+        EXPECT_EQ(b.firstSampleUs -
+                      (a.firstSampleUs + static_cast<std::int64_t>(a.samples.size()) * period),
+                  static_cast<std::int64_t>(b.lostBefore - a.lostBefore) * period)
+            << "block " << k;
+    }
+    const float first = blocks.front().samples.front();
+    for (const VibrationBlock& b : blocks)
+        for (float s : b.samples)
+            ASSERT_EQ(s, first) << "a port without a converter reads one code";
+    EXPECT_LT(lost, samples / 10);
 }
 
 // Run by the script as an unprivileged user outside the device's group.
