@@ -153,6 +153,15 @@ QString patternNumber(double value, QStringView pattern, const QLocale& locale)
     return withSign(d.negative && !isZero, body);
 }
 
+QString fixedNumber(double value, int decimals, const QLocale& locale)
+{
+    if (!std::isfinite(value))
+        return generalNumber(value, locale);
+    QLocale ungrouped = locale;
+    ungrouped.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return ungrouped.toString(value, 'f', decimals);
+}
+
 QString integerText(std::int64_t value)
 {
     return QString::number(value);
