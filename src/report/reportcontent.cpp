@@ -9,8 +9,8 @@
 #include "vibration/analysis/scaling.h"
 #include "vibration/vibrationform.h"
 
+#include <QImage>
 #include <QMdiSubWindow>
-#include <QPixmap>
 
 namespace diagnostika::report {
 namespace {
@@ -63,6 +63,32 @@ constexpr SettingName settingNames[] = {
     {"vib", "os", "Os"},
 };
 
+// Settings the feed carries as plain keys rather than as the window's words.
+struct SettingWord {
+    const char* source;
+    const char* key;
+    const char* value;
+    const char* word;
+};
+constexpr SettingWord settingWords[] = {
+    {"com", "captureMode", "counted", "počítadlá ovládača (žiadna hrana sa nestratí)"},
+    {"com", "captureMode", "levels", "zmeny úrovní (krátky impulz sa môže stratiť)"},
+    {"com", "captureMode", "polled", "čítanie každú milisekundu"},
+    {"com", "captureMode", "simulated", "simulované"},
+    {"lpt", "NEG", "0", "nie"},
+    {"lpt", "NEG", "1", "áno"},
+};
+
+QString settingValue(const QString& source, const FeedSetting& setting)
+{
+    for (const SettingWord& w : settingWords) {
+        if (source == QLatin1String(w.source) && qstrcmp(setting.name, w.key) == 0 &&
+            setting.value == QLatin1String(w.value))
+            return QString::fromUtf8(w.word);
+    }
+    return setting.value.isEmpty() ? none : setting.value;
+}
+
 QString settingLabel(const QString& source, const char* key)
 {
     for (const SettingName& s : settingNames) {
@@ -86,12 +112,8 @@ void settingsBlock(Document& doc, const QString& source, const WindowLog* log)
     if (!log || log->settings.empty())
         return;
     std::vector<std::pair<QString, QString>> pairs;
-    for (const FeedSetting& s : log->settings) {
-        QString value = s.value.isEmpty() ? none : s.value;
-        if (source == u"lpt" && qstrcmp(s.name, "NEG") == 0)
-            value = s.value == u"1" ? QStringLiteral("áno") : QStringLiteral("nie");
-        pairs.emplace_back(settingLabel(source, s.name), value);
-    }
+    for (const FeedSetting& s : log->settings)
+        pairs.emplace_back(settingLabel(source, s.name), settingValue(source, s));
     doc.subheading(QStringLiteral("Nastavenia"));
     doc.pairs(std::move(pairs));
 }
@@ -124,8 +146,16 @@ void traceFigure(Document& doc, const MeasurementForm* form, const char* name,
 {
     if (!form || !form->client())
         return;
-    if (auto* box = form->client()->findChild<PictureBox*>(QString::fromLatin1(name)))
-        doc.picture(imageFigure(caption, box->grab().toImage()));
+    auto* box = form->client()->findChild<PictureBox*>(QString::fromLatin1(name));
+    if (!box)
+        return;
+    // Drawn again from its kept segments at print density, not copied from the screen's pixels.
+    constexpr double density = 3;
+    QImage image(box->size() * density, QImage::Format_RGB32);
+    image.setDevicePixelRatio(density);
+    image.fill(Qt::white);
+    box->render(&image);
+    doc.picture(imageFigure(caption, image));
 }
 
 // A chart as vectors: it draws itself into the page at its on-screen size, scaled.

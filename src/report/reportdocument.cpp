@@ -144,7 +144,8 @@ public:
     {
         if (figure.size.isEmpty() || !figure.draw)
             return;
-        double width = body_.width();
+        double width =
+            figure.enlarge ? body_.width() : std::min(body_.width(), figure.size.width());
         double height = width * figure.size.height() / figure.size.width();
         // A tall figure is made smaller rather than cut.
         if (height > body_.height() * 0.55) {
@@ -195,10 +196,10 @@ private:
 
 Figure imageFigure(const QString& caption, const QImage& image)
 {
-    return {caption, QSizeF(image.size()) / image.devicePixelRatio(), [image](QCPPainter& p) {
-                p.drawImage(QRectF(QPointF(0, 0), QSizeF(image.size()) / image.devicePixelRatio()),
-                            image);
-            }};
+    const QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
+    return {caption, size,
+            [image, size](QCPPainter& p) { p.drawImage(QRectF(QPointF(0, 0), size), image); },
+            false};
 }
 
 bool writePdf(const Document& document, const QString& path, QString* reason, int* pages)

@@ -26,6 +26,8 @@ struct Figure {
     QString caption;
     QSizeF size; // in the figure's own units; scaled to the page's width, proportions kept
     std::function<void(QCPPainter&)> draw;
+    // A chart may grow to the page's width; a picture is not blown up past its own size.
+    bool enlarge = true;
 };
 
 // One block of the flow, in reading order.
@@ -58,7 +60,7 @@ struct Document {
     }
 };
 
-// A picture as a figure.
+// A picture as a figure, at its size in logical pixels (its device pixel ratio taken out).
 Figure imageFigure(const QString& caption, const QImage& image);
 
 // Writes `document` to `path` as a PDF, whole or not at all (a file that was there stays until the
