@@ -8,6 +8,7 @@
 #include "platform/sim/simvibration.h"
 #include "report/measurementlog.h"
 #include "report/reportcontent.h"
+#include "report/reportdialog.h"
 #include "report/reportdocument.h"
 #include "shell/mdiform1.h"
 #include "support/fakeclock.h"
@@ -18,9 +19,13 @@
 #include "support/widgets.h"
 #include "vibration/vibrationform.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -347,6 +352,55 @@ TEST_F(ReportFromTheMainWindow, MakesAValidFileWhateverItHoldsAndSaysWhyWhenItCa
         EXPECT_FALSE(QFile::exists(path));
     }
     EXPECT_TRUE(boxes.isEmpty()) << "writeReport tells its caller, not a box";
+}
+
+// As a user makes one: "Záznam" → "Protokol z merania...", the dialog filled in and confirmed. A
+// file that cannot be written is told once, in a box.
+TEST_F(ReportFromTheMainWindow, TheMenuEntryAsksForTheDetailsAndWritesTheFile)
+{
+    REQUIRE_PDF_TOOLS();
+    auto* entry = main->findChild<QAction*>(QStringLiteral("mnuReport"));
+    ASSERT_NE(entry, nullptr);
+    main->mnuZvlastItem_Click();
+    const struct {
+        QString path;
+        int boxes;
+    } cases[] = {
+        {folder.filePath(QStringLiteral("z menu.pdf")), 0},
+        {folder.filePath(QStringLiteral("nie je/z menu.pdf")), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        boxes.clear();
+        bool filled = false;
+        // The dialog is modal: it is filled in once its own event loop runs.
+        QTimer::singleShot(0, main.get(), [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<report::ReportDialog*>(w);
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                control<QLineEdit>(dialog, "stroj")->setText(QStringLiteral("Ventilátor V-3"));
+                control<QLineEdit>(dialog, "meral")->setText(QStringLiteral("Eva Kováčová"));
+                control<QPlainTextEdit>(dialog, "poznamka")
+                    ->setPlainText(QStringLiteral("Bez nálezu."));
+                control<QLineEdit>(dialog, "subor")->setText(c.path);
+                filled = true;
+                dialog->accept();
+            }
+        });
+        entry->trigger();
+        ASSERT_TRUE(filled) << "the dialog did not open";
+        ASSERT_EQ(boxes.size(), c.boxes) << boxes.join(u'|').toStdString();
+        if (c.boxes > 0) {
+            EXPECT_TRUE(boxes[0].contains(QStringLiteral("z menu.pdf"))) << boxes[0].toStdString();
+            continue;
+        }
+        const Checked pdf = check(c.path);
+        EXPECT_TRUE(pdf.valid) << pdf.qpdf.toStdString();
+        for (const char* text :
+             {"Ventilátor V-3", "Eva Kováčová", "Bez nálezu.", "Meranie cez Game port"})
+            EXPECT_TRUE(pdf.text.contains(QString::fromUtf8(text))) << text;
+    }
 }
 
 } // namespace
