@@ -1,5 +1,5 @@
 // The measurement report as a reader gets it: the PDF checked by Debian's own tools (qpdf for its
-// structure, poppler's pdfinfo and pdftotext for its pages and text), its figures held against
+// structure and pages, poppler's pdftotext for its text), its figures held against
 // what the windows showed on screen and against the simulated shaft's truth.
 #include "common/messages.h"
 #include "common/numbertext.h"
@@ -43,7 +43,7 @@ using test::control;
 QString missingTools()
 {
     QStringList missing;
-    for (const char* tool : {"qpdf", "pdftotext", "pdfinfo"}) {
+    for (const char* tool : {"qpdf", "pdftotext"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             missing << QString::fromLatin1(tool);
     }
@@ -55,20 +55,14 @@ QString missingTools()
     GTEST_SKIP() << "cannot check the PDF: " << missing.toStdString()                              \
                  << " not installed (Debian packages qpdf and poppler-utils)"
 
-struct Run {
-    int status = -1;
-    QString output;
-};
-
-Run run(const QString& program, const QStringList& arguments)
+// A tool's standard output, and whether it ended well.
+std::pair<bool, QString> run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(60'000))
-        return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAll())};
+    const bool ended = process.waitForFinished(60'000);
+    return {ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+            QString::fromUtf8(process.readAllStandardOutput())};
 }
 
 struct Checked {
@@ -80,19 +74,11 @@ struct Checked {
 
 Checked check(const QString& path)
 {
-    Checked c;
-    const Run q = run(QStringLiteral("qpdf"), {QStringLiteral("--check"), path});
-    c.valid = q.status == 0;
-    c.qpdf = q.output;
-    const Run info = run(QStringLiteral("pdfinfo"), {path});
-    for (const QString& line : info.output.split(QLatin1Char('\n'))) {
-        if (line.startsWith(QLatin1String("Pages:")))
-            c.pages = line.mid(6).trimmed().toInt();
-    }
-    c.text =
-        run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")})
-            .output;
-    return c;
+    const auto [valid, qpdf] = run(QStringLiteral("qpdf"), {QStringLiteral("--check"), path});
+    return {valid, qpdf,
+            run(QStringLiteral("qpdf"), {QStringLiteral("--show-npages"), path}).second.toInt(),
+            run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), path, QStringLiteral("-")})
+                .second};
 }
 
 // The cells of the table row that begins with `label`, as pdftotext lays them out.
@@ -144,6 +130,7 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     vibration.show(&w.area);
     test::ShaftWindows::timer(vibration, "Timer1")->stop();
     ASSERT_TRUE(w.provider.created && w.lines().isOpen());
+    test::ShaftWindows::pick(w.form2, "vstupfrekv", "CTS");
 
     report::MeasurementLog log(clock);
     log.addFeed(w.form2.feed());
@@ -157,7 +144,6 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     std::vector<double> speedsShown;
     double truthSum = 0;
     int ticks = 0;
-    QString lowestX, highestX;
     const std::uint32_t xs[] = {32768, 1000, 65535, 20000, 40000};
     for (int ms = 1; ms <= 30'000; ++ms) {
         clock.advance(1);
@@ -232,9 +218,10 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     // The trend window's greatest speed as its readout shows it.
     EXPECT_EQ(rowOf(pdf.text, QStringLiteral("Maximum [min⁻¹]")).value(0),
               control<QLabel>(w.trend.client(), "maximum")->text());
-    // The frequency readout, last shown.
-    EXPECT_EQ(rowOf(pdf.text, QStringLiteral("Frekvencia [Hz]")).value(3),
-              control<QLabel>(w.form2.client(), "f")->text());
+    // The frequency readout, last shown: 4 pulses a revolution at about 1450 min^-1.
+    const QString frequency = control<QLabel>(w.form2.client(), "f")->text();
+    EXPECT_NEAR(frequency.toDouble(), 97, 5);
+    EXPECT_EQ(rowOf(pdf.text, QStringLiteral("Frekvencia [Hz]")).value(3), frequency);
     // The joystick's X axis over every position it showed.
     EXPECT_EQ(rowOf(pdf.text, QStringLiteral("X")), (QStringList{"1000", "65535", "64535"}));
 
@@ -242,8 +229,6 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     // its order.
     EXPECT_EQ(rowOf(pdf.text, QStringLiteral("Rýchlosť RMS [mm/s]")).value(3),
               control<QLabel>(vibration.client(), "vrms")->text());
-    EXPECT_EQ(rowOf(pdf.text, QStringLiteral("Zrýchlenie RMS [m/s²]")).value(3),
-              control<QLabel>(vibration.client(), "arms")->text());
     const QString zone = control<QLabel>(vibration.client(), "zona")->text();
     ASSERT_TRUE(zone.startsWith(QStringLiteral("zóna ")));
     EXPECT_TRUE(
@@ -288,7 +273,7 @@ protected:
     QTemporaryDir folder;
 };
 
-TEST_F(ReportFromTheMainWindow, MakesAValidFileWhateverItHoldsAndSaysWhyWhenItCannot)
+TEST_F(ReportFromTheMainWindow, MakesAValidFileWhateverItHolds)
 {
     REQUIRE_PDF_TOOLS();
     ASSERT_TRUE(folder.isValid());
@@ -335,39 +320,26 @@ TEST_F(ReportFromTheMainWindow, MakesAValidFileWhateverItHoldsAndSaysWhyWhenItCa
         for (const QString& expected : c.text)
             EXPECT_TRUE(flat.contains(expected)) << expected.toStdString();
     }
-
-    // A folder that is not there, and a "folder" that is a file: one message, in Slovak, naming
-    // the file and the system's reason; nothing left behind.
-    const QString file = folder.filePath(QStringLiteral("obycajny-subor"));
-    QFile(file).open(QIODevice::WriteOnly);
-    for (const QString& path : {folder.filePath(QStringLiteral("chyba/protokol.pdf")),
-                                file + QStringLiteral("/protokol.pdf")}) {
-        QString error;
-        EXPECT_FALSE(main->writeReport(path, {}, &error));
-        EXPECT_TRUE(error.startsWith(QStringLiteral("Protokol z merania sa nepodarilo zapísať")))
-            << error.toStdString();
-        EXPECT_TRUE(error.contains(QDir::toNativeSeparators(path))) << error.toStdString();
-        const QString reason = error.section(QStringLiteral(": "), 1);
-        EXPECT_GT(reason.size(), 3) << "the system's reason: " << error.toStdString();
-        EXPECT_FALSE(QFile::exists(path));
-    }
-    EXPECT_TRUE(boxes.isEmpty()) << "writeReport tells its caller, not a box";
 }
 
 // As a user makes one: "Záznam" → "Protokol z merania...", the dialog filled in and confirmed. A
-// file that cannot be written is told once, in a box.
+// folder that is not there, or a "folder" that is a file, is told once, in a box, in Slovak with
+// the file and the system's reason; nothing is left behind.
 TEST_F(ReportFromTheMainWindow, TheMenuEntryAsksForTheDetailsAndWritesTheFile)
 {
     REQUIRE_PDF_TOOLS();
     auto* entry = main->findChild<QAction*>(QStringLiteral("mnuReport"));
     ASSERT_NE(entry, nullptr);
     main->mnuZvlastItem_Click();
+    const QString file = folder.filePath(QStringLiteral("obycajny-subor"));
+    QFile(file).open(QIODevice::WriteOnly);
     const struct {
         QString path;
         int boxes;
     } cases[] = {
         {folder.filePath(QStringLiteral("z menu.pdf")), 0},
         {folder.filePath(QStringLiteral("nie je/z menu.pdf")), 1},
+        {file + QStringLiteral("/z menu.pdf"), 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.toStdString());
@@ -392,7 +364,13 @@ TEST_F(ReportFromTheMainWindow, TheMenuEntryAsksForTheDetailsAndWritesTheFile)
         ASSERT_TRUE(filled) << "the dialog did not open";
         ASSERT_EQ(boxes.size(), c.boxes) << boxes.join(u'|').toStdString();
         if (c.boxes > 0) {
-            EXPECT_TRUE(boxes[0].contains(QStringLiteral("z menu.pdf"))) << boxes[0].toStdString();
+            const QString says =
+                QStringLiteral("Protokol z merania sa nepodarilo zapísať do súboru "
+                               "%1: ")
+                    .arg(QDir::toNativeSeparators(c.path));
+            EXPECT_TRUE(boxes[0].startsWith(says)) << boxes[0].toStdString();
+            EXPECT_GT(boxes[0].size() - says.size(), 3) << "the system's reason";
+            EXPECT_FALSE(QFile::exists(c.path));
             continue;
         }
         const Checked pdf = check(c.path);
