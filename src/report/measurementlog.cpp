@@ -21,7 +21,6 @@ MeasurementLog::MeasurementLog(const TickClock& clock, QObject* parent)
 void MeasurementLog::addFeed(Feed* feed)
 {
     const QString source = feed->source();
-    windows_[source].title = feed->title();
     connect(feed, &Feed::opened, this, [this, feed] { opened(feed); });
     connect(feed, &Feed::settingsChanged, this,
             [this, source](const FeedSettings& settings) { windows_[source].settings = settings; });

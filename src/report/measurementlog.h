@@ -31,7 +31,6 @@ struct Statistic {
 
 // One window's measurement.
 struct WindowLog {
-    QString title;
     FeedSettings settings; // as last published
     // Per "event/name" ("Timer3/f"); a value that stands for the quantity its reading names (the
     // parallel port's) is kept per quantity: "Timer1/hodnota/<quantity>/<unit>".

@@ -10,7 +10,6 @@
 #include "vibration/vibrationform.h"
 
 #include <QImage>
-#include <QMdiSubWindow>
 
 namespace diagnostika::report {
 namespace {
@@ -174,7 +173,7 @@ void chartFigure(Document& doc, QCustomPlot* plot, const QString& caption)
 void serialSection(Document& doc, const MeasurementForm* form, const MeasurementLog& log,
                    const QLocale& locale)
 {
-    doc.heading(form->window() ? form->window()->windowTitle() : QStringLiteral("Meranie COM"));
+    doc.heading(form->feed()->title());
     const WindowLog* w = log.window(QStringLiteral("com"));
     settingsBlock(doc, QStringLiteral("com"), w);
     // The counted speed as the window writes it ("1500," without its bare separator); the precise
@@ -217,7 +216,7 @@ void serialSection(Document& doc, const MeasurementForm* form, const Measurement
 void parallelSection(Document& doc, const MeasurementForm* form, const MeasurementLog& log,
                      const QLocale& locale)
 {
-    doc.heading(form->window() ? form->window()->windowTitle() : QStringLiteral("Meranie LPT"));
+    doc.heading(form->feed()->title());
     const WindowLog* w = log.window(QStringLiteral("lpt"));
     settingsBlock(doc, QStringLiteral("lpt"), w);
     Table t;
@@ -248,7 +247,7 @@ void parallelSection(Document& doc, const MeasurementForm* form, const Measureme
 
 void gameSection(Document& doc, const MeasurementForm* form, const MeasurementLog& log)
 {
-    doc.heading(form->window() ? form->window()->windowTitle() : QStringLiteral("Meranie GAME"));
+    doc.heading(form->feed()->title());
     const WindowLog* w = log.window(QStringLiteral("game"));
     settingsBlock(doc, QStringLiteral("game"), w);
     Table t;
@@ -273,7 +272,7 @@ void gameSection(Document& doc, const MeasurementForm* form, const MeasurementLo
 
 void trendSection(Document& doc, const TrendForm* form, const QLocale& locale)
 {
-    doc.heading(form->window() ? form->window()->windowTitle() : QStringLiteral("Priebeh otáčok"));
+    doc.heading(form->feed()->title());
     // As the window shows them: since its "Vynulovať".
     const auto shown = [&locale](std::optional<double> v) {
         return v ? fixedNumber(*v, 1, locale) : none;
@@ -289,7 +288,7 @@ void trendSection(Document& doc, const TrendForm* form, const QLocale& locale)
 void vibrationSection(Document& doc, const VibrationForm* form, const MeasurementLog& log,
                       const QLocale& locale)
 {
-    doc.heading(form->window() ? form->window()->windowTitle() : QStringLiteral("Vibrácie"));
+    doc.heading(form->feed()->title());
     const WindowLog* w = log.window(QStringLiteral("vib"));
     settingsBlock(doc, QStringLiteral("vib"), w);
     const bool inG = w && settingOf(*w, "jednotka") == u"g";
