@@ -53,8 +53,14 @@ struct Options {
                               QStringLiteral("Record every open measurement window into <folder> "
                                              "(made when missing) from the start."),
                               QStringLiteral("folder")};
+    QCommandLineOption report{QStringLiteral("report"),
+                              QStringLiteral("Write the measurement report (PDF) of the open "
+                                             "windows to <file> after --after milliseconds, then "
+                                             "quit."),
+                              QStringLiteral("file")};
     QCommandLineOption after{QStringLiteral("after"),
-                             QStringLiteral("Delay before the screenshot (default 3000)."),
+                             QStringLiteral("Delay before the screenshot or the report "
+                                            "(default 3000)."),
                              QStringLiteral("ms"), QStringLiteral("3000")};
 };
 
@@ -75,6 +81,7 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.after);
     parser.addOption(o.gamePeriod);
     parser.addOption(o.record);
+    parser.addOption(o.report);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -86,7 +93,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     // never what was meant.
     for (const QCommandLineOption* option :
          {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
-          &o.gamePeriod, &o.record}) {
+          &o.gamePeriod, &o.record, &o.report}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
                          .arg(option->names().constFirst());
@@ -126,6 +133,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     }
     cl.screenshotPath = parser.value(o.screenshot);
     cl.recordFolder = parser.value(o.record);
+    cl.reportPath = parser.value(o.report);
     bool ok = false;
     cl.screenshotAfterMs = parser.value(o.after).toInt(&ok);
     if (!ok || cl.screenshotAfterMs < 0) {

@@ -19,6 +19,8 @@ struct CommandLine {
     // When set: move the game window's period scroll bar there, as a user would.
     int gamePeriodMs = 0;
     QString recordFolder; // when set: record into this folder from the start
+    // When set: write the measurement report there after `screenshotAfterMs`, then quit.
+    QString reportPath;
 };
 
 // Parses the application's arguments (as left by QApplication). --help and --version print and

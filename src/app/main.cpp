@@ -64,12 +64,18 @@ int main(int argc, char* argv[])
     }
 
     int status = 0;
-    if (!cl.screenshotPath.isEmpty()) {
+    if (!cl.screenshotPath.isEmpty() || !cl.reportPath.isEmpty()) {
         QTimer::singleShot(cl.screenshotAfterMs, &main, [&] {
-            if (QString reason;
+            QString reason;
+            if (!cl.screenshotPath.isEmpty() &&
                 !saveScreenshot(main.grab().toImage(), cl.screenshotPath, &reason)) {
                 std::fprintf(stderr, "diagnostika: cannot write the screenshot to %s: %s\n",
                              qPrintable(cl.screenshotPath), qPrintable(reason));
+                status = 1;
+            }
+            // The report is told on standard error in the user's language, as in the window.
+            if (!cl.reportPath.isEmpty() && !main.writeReport(cl.reportPath, {}, &reason)) {
+                std::fprintf(stderr, "diagnostika: %s\n", qPrintable(reason));
                 status = 1;
             }
             main.close();

@@ -1,5 +1,6 @@
 #include "numbertext.h"
 
+#include <algorithm>
 #include <array>
 #include <cfenv>
 #include <charconv>
@@ -151,6 +152,22 @@ QString patternNumber(double value, QStringView pattern, const QLocale& locale)
         body += locale.decimalPoint() + QString::fromLatin1(fracPart);
     const bool isZero = intPart.empty() && fracPart.empty();
     return withSign(d.negative && !isZero, body);
+}
+
+QString fixedNumber(double value, int decimals, const QLocale& locale)
+{
+    if (!std::isfinite(value))
+        return generalNumber(value, locale);
+    QLocale ungrouped = locale;
+    ungrouped.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    QString text = ungrouped.toString(value, 'f', decimals);
+    // A small negative value rounds to zero, and zero has no sign: "-0,0" would read as a reading
+    // below zero.
+    if (text.startsWith(ungrouped.negativeSign()) &&
+        std::none_of(text.cbegin(), text.cend(),
+                     [](QChar c) { return c.isDigit() && c != QLatin1Char('0'); }))
+        text.remove(0, ungrouped.negativeSign().size());
+    return text;
 }
 
 QString integerText(std::int64_t value)

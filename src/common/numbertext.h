@@ -31,6 +31,10 @@ bool isShowableReading(double value);
 // '#' and '.' is treated as having no decimals.
 QString patternNumber(double value, QStringView pattern, const QLocale& locale);
 
+// A fixed number of decimals ("1500,0", "0,250"), never grouped: for figures whose precision is
+// part of what they say (a report's table, a chart's readout). Not finite: as generalNumber().
+QString fixedNumber(double value, int decimals, const QLocale& locale);
+
 // Plain decimal digits with a leading "-" when negative.
 QString integerText(std::int64_t value);
 

@@ -11,12 +11,15 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "record/recorder.h"
+#include "report/measurementlog.h"
+#include "report/reportdialog.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
 #include "vibration/vibrationform.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -51,6 +54,9 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     setWindowIcon(appIcon());
     recorder_ = new record::Recorder(*backends.clock, QCoreApplication::applicationVersion(), this);
     connect(recorder_, &record::Recorder::recordingChanged, this, &MDIForm1::recordingChanged);
+    // From the start, as the recorder: a report covers the whole measurement, not only what
+    // happened after it was asked for.
+    measurementLog_ = new report::MeasurementLog(*backends.clock, this);
     connect(recorder_, &record::Recorder::failed, this,
             [this](const QString& text) { showInformation(this, applicationTitle(), text); });
     // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
@@ -98,6 +104,12 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, slot);
     }
+    // The report is with the recording: both keep what was measured, and this is where a user
+    // who wants the measurement on paper looks first. A further entry on the bar would add a row.
+    recordMenu_->addSeparator();
+    QAction* reportAction = recordMenu_->addAction(QStringLiteral("Protokol z merania..."));
+    reportAction->setObjectName(QStringLiteral("mnuReport"));
+    connect(reportAction, &QAction::triggered, this, &MDIForm1::mnuReport_Click);
     addMenuEntry(QStringLiteral("mnuAboutItem"), QStringLiteral("&O programe..."),
                  &MDIForm1::mnuAboutItem_Click);
 
@@ -133,6 +145,8 @@ Form2& MDIForm1::form2()
             throw std::logic_error("the serial window needs the serial-lines service");
         form2_ = new Form2(*backends_.serial, *backends_.clock, this);
         recorder_->addFeed(form2_->feed());
+        measurementLog_->addFeed(form2_->feed());
+        measurementLog_->followSpeed(form2_->speedInput());
     }
     return *form2_;
 }
@@ -142,6 +156,7 @@ Form1& MDIForm1::form1()
     if (!form1_) {
         form1_ = new Form1(*backends_.portIo, this);
         recorder_->addFeed(form1_->feed());
+        measurementLog_->addFeed(form1_->feed());
     }
     return *form1_;
 }
@@ -151,6 +166,7 @@ Form3& MDIForm1::form3()
     if (!form3_) {
         form3_ = new Form3(*backends_.joystick, this);
         recorder_->addFeed(form3_->feed());
+        measurementLog_->addFeed(form3_->feed());
     }
     return *form3_;
 }
@@ -160,6 +176,7 @@ TrendForm& MDIForm1::trendForm()
     if (!trendForm_) {
         trendForm_ = new TrendForm(*form2().speedInput(), *backends_.clock, this);
         recorder_->addFeed(trendForm_->feed());
+        measurementLog_->addFeed(trendForm_->feed());
     }
     return *trendForm_;
 }
@@ -172,6 +189,7 @@ VibrationForm& MDIForm1::vibrationForm()
             speed = noSpeedInput_ = new SpeedInput(this);
         vibrationForm_ = new VibrationForm(*backends_.vibration, *speed, this);
         recorder_->addFeed(vibrationForm_->feed());
+        measurementLog_->addFeed(vibrationForm_->feed());
     }
     return *vibrationForm_;
 }
@@ -265,6 +283,38 @@ void MDIForm1::mnuRecordFolder_Click()
         showInformation(this, applicationTitle(),
                         QStringLiteral("Priečinok záznamov %1 sa nepodarilo otvoriť.")
                             .arg(QDir::toNativeSeparators(folder)));
+}
+
+bool MDIForm1::writeReport(const QString& path, const report::Details& details, QString* error)
+{
+    const report::Windows windows{form2_, form1_, form3_, trendForm_, vibrationForm_};
+    const report::Document document = report::buildReport(
+        details, windows, *measurementLog_,
+        {QCoreApplication::applicationVersion(), backends_.simulated, QDateTime::currentDateTime()},
+        QLocale());
+    QString reason;
+    if (report::writePdf(document, path, &reason))
+        return true;
+    *error = QStringLiteral("Protokol z merania sa nepodarilo zapísať do súboru %1: %2.")
+                 .arg(QDir::toNativeSeparators(path), reason);
+    return false;
+}
+
+void MDIForm1::mnuReport_Click()
+{
+    const QString folder = recorder_->isRecording() ? recorder_->folder() : lastRecordingFolder();
+    if (folder == defaultRecordingFolder())
+        QDir().mkpath(folder);
+    const QString name =
+        QStringLiteral("protokol-%1.pdf")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    report::ReportDialog dialog(reportDetails_, QDir(folder).filePath(name), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    reportDetails_ = dialog.details();
+    QString error;
+    if (!writeReport(dialog.path(), reportDetails_, &error))
+        showInformation(this, applicationTitle(), error);
 }
 
 void MDIForm1::recordingChanged()

@@ -2,6 +2,8 @@
 // MDIForm1: the main window. Its menu bar opens the measurement windows, shows the About box and
 // ends the program; its client area holds the measurement windows.
 
+#include "report/reportcontent.h"
+
 #include <QMainWindow>
 
 class QAction;
@@ -15,6 +17,9 @@ struct Backends;
 namespace record {
 class Recorder;
 }
+namespace report {
+class MeasurementLog;
+} // namespace report
 class Form2;
 class Form1;
 class Form3;
@@ -54,6 +59,11 @@ public:
     // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
     static QString defaultRecordingFolder();
 
+    // The measurement report of the open windows, as a PDF at `path`. False with a Slovak message
+    // naming the system's reason in `error` when it cannot be written.
+    bool writeReport(const QString& path, const report::Details& details, QString* error);
+    const report::MeasurementLog& measurementLog() const { return *measurementLog_; }
+
 public Q_SLOTS:
     void mnuExitItem_Click();
     void mnuSerialItem_Click();
@@ -65,6 +75,7 @@ public Q_SLOTS:
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
     void mnuRecordFolder_Click();
+    void mnuReport_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,6 +89,8 @@ private:
     Backends& backends_;
     QString title_;
     record::Recorder* recorder_ = nullptr;
+    report::MeasurementLog* measurementLog_ = nullptr;
+    report::Details reportDetails_; // the machine and the person stay for the run's next report
     QMenu* recordMenu_ = nullptr;
     WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;

@@ -46,7 +46,8 @@ TEST(CommandLineTest, OptionsReachTheBackendsAndTheDemonstration)
                      QStringLiteral("/dev/ttyUSB0"), QStringLiteral("--lpt1"),
                      QStringLiteral("/dev/parport1"), QStringLiteral("--open"),
                      QStringLiteral("game,COM"), QStringLiteral("--screenshot"),
-                     QStringLiteral("x.png"), QStringLiteral("--after"), QStringLiteral("250")},
+                     QStringLiteral("x.png"), QStringLiteral("--after"), QStringLiteral("250"),
+                     QStringLiteral("--report"), QStringLiteral("r.pdf")},
                     &error);
     ASSERT_TRUE(cl) << error.toStdString();
     EXPECT_TRUE(cl->backends.simulate);
@@ -56,6 +57,7 @@ TEST(CommandLineTest, OptionsReachTheBackendsAndTheDemonstration)
     EXPECT_EQ(cl->openWindows, (QStringList{QStringLiteral("game"), QStringLiteral("com")}));
     EXPECT_EQ(cl->screenshotPath, QStringLiteral("x.png"));
     EXPECT_EQ(cl->screenshotAfterMs, 250);
+    EXPECT_EQ(cl->reportPath, QStringLiteral("r.pdf"));
 }
 
 TEST(CommandLineTest, MistakesAreReportedNotGuessed)
@@ -67,6 +69,7 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--game-period"), QStringLiteral("0")},
         {QStringLiteral("--game-period"), QStringLiteral("5000")},
         {QStringLiteral("--screenshot"), QString()},
+        {QStringLiteral("--report"), QStringLiteral(" ")},
         {QStringLiteral("--com1"), QString()},
         {QStringLiteral("--lpt2"), QStringLiteral(" ")},
         {QStringLiteral("--record"), QString()},
@@ -142,6 +145,46 @@ TEST(DemonstrationTest, AScreenshotThatCannotBeWrittenSaysWhy)
     const qsizetype at = err.indexOf("x.png: ");
     ASSERT_GE(at, 0) << err.toStdString();
     EXPECT_GT(err.indexOf('\n', at) - at, 10) << err.toStdString();
+}
+
+// The report at the end of a headless run: a PDF where it can be written; where not, one message
+// in the interface's language with the file and the system's reason, and a failed status.
+TEST(DemonstrationTest, WritesTheReportAtTheEndOfARunOrSaysWhyNot)
+{
+    QTemporaryDir dir;
+    const struct {
+        QString path;
+        int status;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("protokol.pdf")), 0},
+        {QStringLiteral("/no-such-folder/protokol.pdf"), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        QProcess program;
+        startProgram(program,
+                     {QStringLiteral("--simulate"), QStringLiteral("--open"),
+                      QStringLiteral("com,trend,vib"), QStringLiteral("--report"), c.path,
+                      QStringLiteral("--after"), QStringLiteral("300")},
+                     QStringLiteral("sk_SK.UTF-8"));
+        ASSERT_TRUE(program.waitForFinished(30000));
+        EXPECT_EQ(program.exitCode(), c.status);
+        const QByteArray err = program.readAllStandardError();
+        QFile pdf(c.path);
+        if (c.status == 0) {
+            ASSERT_TRUE(pdf.open(QIODevice::ReadOnly)) << err.toStdString();
+            const QByteArray bytes = pdf.readAll();
+            EXPECT_TRUE(bytes.startsWith("%PDF-"));
+            EXPECT_TRUE(bytes.trimmed().endsWith("%%EOF"));
+            continue;
+        }
+        const QByteArray says =
+            "Protokol z merania sa nepodarilo zapísať do súboru " + c.path.toUtf8() + ": ";
+        const qsizetype at = err.indexOf(says);
+        ASSERT_GE(at, 0) << err.toStdString();
+        EXPECT_GT(err.indexOf('\n', at) - at - says.size(), 5) << err.toStdString();
+        EXPECT_FALSE(pdf.exists());
+    }
 }
 
 // A screenshot target that is no regular file is refused with what it is, not waited on: a FIFO

@@ -108,6 +108,30 @@ TEST(NumberTextTest, GeneralFormatInBothLocales)
     EXPECT_EQ(generalNumber(-INFINITY, slovak), QStringLiteral("-Inf"));
 }
 
+TEST(NumberTextTest, FixedDecimalsInBothLocales)
+{
+    const struct {
+        double value;
+        int decimals;
+        const char* slovakText;
+        const char* englishText;
+    } cases[] = {
+        {1500, 1, "1500,0", "1500.0"}, // never grouped
+        {1234567.891, 2, "1234567,89", "1234567.89"},
+        {0.25, 3, "0,250", "0.250"}, // the decimals are part of what it says
+        {-2.5, 0, "-3", "-3"},       // halves away from zero, as the patterns
+        {-0.04, 1, "0,0", "0.0"},    // zero has no sign
+        {-0.06, 1, "-0,1", "-0.1"},
+        {std::nan(""), 2, "NaN", "NaN"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fixedNumber(c.value, c.decimals, slovak), QString::fromUtf8(c.slovakText))
+            << c.value;
+        EXPECT_EQ(fixedNumber(c.value, c.decimals, english), QString::fromUtf8(c.englishText))
+            << c.value;
+    }
+}
+
 TEST(NumberTextTest, IntegerTextsAndRoundHalfEven)
 {
     EXPECT_EQ(integerText(135), QStringLiteral("135"));
