@@ -94,16 +94,18 @@ private:
 
 TEST_F(Form2Simulated, TheTurningShaftFillsEveryReadoutAndDrawsTheGraph)
 {
-    pick("port", "COM1");
-    auto* lines = qobject_cast<SimulatedSerialLines*>(form.MSComm1());
-    ASSERT_TRUE(lines && lines->isOpen());
-    const SensorBox box = *lines->box();
+    // The inputs first: the shaft turns in real time, and a pulse between opening the port and
+    // picking its input would be the shaft's but not the window's.
     pick("vstupposuvu", "DSR");
     pick("vstupuhla", "CD");
     pick("vstupintervalu", "CTS");
     pick("vstupfrekv", "CTS");
     pick("vstup", "CTS");
     pick("snimace", "4");
+    pick("port", "COM1");
+    auto* lines = qobject_cast<SimulatedSerialLines*>(form.MSComm1());
+    ASSERT_TRUE(lines && lines->isOpen());
+    const SensorBox box = *lines->box();
 
     // What the user sees change, looked at after every edge the window has handled.
     std::map<QString, std::set<ColourValue>> indicatorColours;
