@@ -53,6 +53,16 @@ struct Options {
                               QStringLiteral("Record every open measurement window into <folder> "
                                              "(made when missing) from the start."),
                               QStringLiteral("folder")};
+    QCommandLineOption publish{
+        QStringLiteral("publish"),
+        QStringLiteral("Publish every open window's readings to an MQTT broker: "
+                       "mqtt://[user@]host[:port]/station, or mqtts:// for TLS with the "
+                       "system's certificate authorities."),
+        QStringLiteral("url")};
+    QCommandLineOption publishPassword{
+        QStringLiteral("publish-password-file"),
+        QStringLiteral("The broker's password is the first line of <file>."),
+        QStringLiteral("file")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot (default 3000)."),
                              QStringLiteral("ms"), QStringLiteral("3000")};
@@ -75,6 +85,8 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.after);
     parser.addOption(o.gamePeriod);
     parser.addOption(o.record);
+    parser.addOption(o.publish);
+    parser.addOption(o.publishPassword);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -86,7 +98,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     // never what was meant.
     for (const QCommandLineOption* option :
          {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
-          &o.gamePeriod, &o.record}) {
+          &o.gamePeriod, &o.record, &o.publish, &o.publishPassword}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
                          .arg(option->names().constFirst());
@@ -140,6 +152,18 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
                          .arg(parser.value(o.gamePeriod));
             return std::nullopt;
         }
+    }
+    if (parser.isSet(o.publish)) {
+        QString why;
+        cl.publish = publish::PublishSettings::fromUrl(parser.value(o.publish), &why);
+        if (!cl.publish) {
+            *error = QStringLiteral("--publish: %1").arg(why);
+            return std::nullopt;
+        }
+        cl.publish->passwordFile = parser.value(o.publishPassword);
+    } else if (parser.isSet(o.publishPassword)) {
+        *error = QStringLiteral("--publish-password-file needs --publish");
+        return std::nullopt;
     }
     const QStringList extra = parser.positionalArguments();
     if (!extra.isEmpty()) {

@@ -2,6 +2,7 @@
 // The program's options. It needs none; they serve real hardware, simulation and demonstrations.
 
 #include "platform/backends.h"
+#include "publish/publishsettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,8 @@ struct CommandLine {
     // When set: move the game window's period scroll bar there, as a user would.
     int gamePeriodMs = 0;
     QString recordFolder; // when set: record into this folder from the start
+    // When set: publish every open window's readings to this broker from the start.
+    std::optional<publish::PublishSettings> publish;
 };
 
 // Parses the application's arguments (as left by QApplication). --help and --version print and

@@ -10,6 +10,8 @@
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "publish/publishdialog.h"
+#include "publish/publisher.h"
 #include "record/recorder.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
@@ -20,6 +22,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QJsonDocument>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -37,6 +40,7 @@ QSettings settings()
 }
 
 const QString lastFolderKey = QStringLiteral("zaznam/priecinok");
+const QString publishKey = QStringLiteral("odosielanie/nastavenia");
 
 } // namespace
 
@@ -52,6 +56,10 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     recorder_ = new record::Recorder(*backends.clock, QCoreApplication::applicationVersion(), this);
     connect(recorder_, &record::Recorder::recordingChanged, this, &MDIForm1::recordingChanged);
     connect(recorder_, &record::Recorder::failed, this,
+            [this](const QString& text) { showInformation(this, applicationTitle(), text); });
+    publisher_ = new publish::Publisher(publish::Publisher::defaultOutboxFolder(), this);
+    connect(publisher_, &publish::Publisher::statusChanged, this, &MDIForm1::updateCaption);
+    connect(publisher_, &publish::Publisher::failed, this,
             [this](const QString& text) { showInformation(this, applicationTitle(), text); });
     // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
     setFont(windowFont(8));
@@ -92,6 +100,7 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
         {"mnuRecordStart", "Spustiť záznam...", &MDIForm1::mnuRecordStart_Click},
         {"mnuRecordStop", "Zastaviť záznam", &MDIForm1::mnuRecordStop_Click},
         {"mnuRecordFolder", "Otvoriť priečinok záznamov", &MDIForm1::mnuRecordFolder_Click},
+        {"mnuPublish", "Odosielanie na server...", &MDIForm1::mnuPublish_Click},
     };
     for (const auto& [name, caption, slot] : recordEntries) {
         QAction* action = recordMenu_->addAction(QString::fromUtf8(caption));
@@ -133,6 +142,7 @@ Form2& MDIForm1::form2()
             throw std::logic_error("the serial window needs the serial-lines service");
         form2_ = new Form2(*backends_.serial, *backends_.clock, this);
         recorder_->addFeed(form2_->feed());
+        publisher_->addFeed(form2_->feed());
     }
     return *form2_;
 }
@@ -142,6 +152,7 @@ Form1& MDIForm1::form1()
     if (!form1_) {
         form1_ = new Form1(*backends_.portIo, this);
         recorder_->addFeed(form1_->feed());
+        publisher_->addFeed(form1_->feed());
     }
     return *form1_;
 }
@@ -151,6 +162,7 @@ Form3& MDIForm1::form3()
     if (!form3_) {
         form3_ = new Form3(*backends_.joystick, this);
         recorder_->addFeed(form3_->feed());
+        publisher_->addFeed(form3_->feed());
     }
     return *form3_;
 }
@@ -160,6 +172,7 @@ TrendForm& MDIForm1::trendForm()
     if (!trendForm_) {
         trendForm_ = new TrendForm(*form2().speedInput(), *backends_.clock, this);
         recorder_->addFeed(trendForm_->feed());
+        publisher_->addFeed(trendForm_->feed());
     }
     return *trendForm_;
 }
@@ -172,6 +185,7 @@ VibrationForm& MDIForm1::vibrationForm()
             speed = noSpeedInput_ = new SpeedInput(this);
         vibrationForm_ = new VibrationForm(*backends_.vibration, *speed, this);
         recorder_->addFeed(vibrationForm_->feed());
+        publisher_->addFeed(vibrationForm_->feed());
     }
     return *vibrationForm_;
 }
@@ -267,12 +281,45 @@ void MDIForm1::mnuRecordFolder_Click()
                             .arg(QDir::toNativeSeparators(folder)));
 }
 
+void MDIForm1::mnuPublish_Click()
+{
+    std::optional<publish::PublishSettings> last;
+    if (publisher_->isRunning())
+        last = publisher_->settings();
+    else
+        last = publish::PublishSettings::fromJson(
+            QJsonDocument::fromJson(settings().value(publishKey).toByteArray()).object(), nullptr);
+    publish::PublishDialog dialog(last.value_or(publish::PublishSettings{}),
+                                  publisher_->isRunning(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.stopRequested())
+        publisher_->stop();
+    else
+        startPublishing(dialog.settings());
+}
+
+void MDIForm1::startPublishing(const publish::PublishSettings& chosen)
+{
+    settings().setValue(publishKey, QJsonDocument(chosen.toJson()).toJson(QJsonDocument::Compact));
+    publisher_->start(chosen);
+}
+
+void MDIForm1::updateCaption()
+{
+    QString caption = title_;
+    if (recorder_->isRecording())
+        caption += QStringLiteral(" – záznam: ") + QDir::toNativeSeparators(recorder_->folder());
+    const QString publishing = publish::statusText(publisher_->status());
+    if (!publishing.isEmpty())
+        caption += QStringLiteral(" – ") + publishing;
+    setWindowTitle(caption);
+}
+
 void MDIForm1::recordingChanged()
 {
     const bool recording = recorder_->isRecording();
-    setWindowTitle(recording ? title_ + QStringLiteral(" – záznam: ") +
-                                   QDir::toNativeSeparators(recorder_->folder())
-                             : title_);
+    updateCaption();
     setPictureFolder(recording ? recorder_->folder() : QString());
     for (QAction* action : recordMenu_->actions()) {
         if (action->objectName() == u"mnuRecordStop")

@@ -15,6 +15,10 @@ struct Backends;
 namespace record {
 class Recorder;
 }
+namespace publish {
+class Publisher;
+struct PublishSettings;
+} // namespace publish
 class Form2;
 class Form1;
 class Form3;
@@ -54,6 +58,11 @@ public:
     // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
     static QString defaultRecordingFolder();
 
+    // Publishing every open window's readings to an MQTT broker; its state is in the caption.
+    publish::Publisher& publisher() const { return *publisher_; }
+    // Starts publishing and keeps the settings (never a password) for the dialog's next opening.
+    void startPublishing(const publish::PublishSettings& settings);
+
 public Q_SLOTS:
     void mnuExitItem_Click();
     void mnuSerialItem_Click();
@@ -65,6 +74,7 @@ public Q_SLOTS:
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
     void mnuRecordFolder_Click();
+    void mnuPublish_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -73,11 +83,13 @@ private:
     QAction* addMenuEntry(const QString& name, const QString& caption, void (MDIForm1::*slot)());
 
     void recordingChanged();
+    void updateCaption();
     QString lastRecordingFolder() const;
 
     Backends& backends_;
     QString title_;
     record::Recorder* recorder_ = nullptr;
+    publish::Publisher* publisher_ = nullptr;
     QMenu* recordMenu_ = nullptr;
     WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;
