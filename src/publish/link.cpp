@@ -60,6 +60,11 @@ Link::Link(QString outboxFolder) : folder_(std::move(outboxFolder))
     reportTimer_->setSingleShot(true);
     reportTimer_->setInterval(250);
     connect(reportTimer_, &QTimer::timeout, this, &Link::report);
+    // The outbox's mark is synced to the disk: every few seconds is enough, a crash only sends
+    // that much again, which the sequence numbers let a consumer drop.
+    markTimer_->setInterval(2000);
+    connect(markTimer_, &QTimer::timeout, this, [this] { outbox_.writeMark(); });
+    markTimer_->start();
 }
 
 Link::~Link()
@@ -265,9 +270,22 @@ void Link::service()
 {
     if (!mosq_)
         return;
-    // One pass of the library's own loop, without waiting: it knows the connection's states (the
-    // TCP connection pending, the TLS handshake, the keep-alive) better than a copy here would.
-    const int rc = mosquitto_loop(mosq_, 0, 1);
+    // Until the broker has accepted the connection, one pass of the library's own loop, without
+    // waiting: it knows the states of a connection being made (the TCP connection pending, the
+    // TLS handshake) better than a copy here would. Once connected, only what the socket is
+    // ready for: the loop's select and its wake-up pipe would cost more than the work itself.
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!connected_) {
+        rc = mosquitto_loop(mosq_, 0, 1);
+    } else {
+        auto* from = qobject_cast<QSocketNotifier*>(sender());
+        if (from == reader_)
+            rc = mosquitto_loop_read(mosq_, 1);
+        else if (from == writer_)
+            rc = mosquitto_loop_write(mosq_, 1);
+        if (rc == MOSQ_ERR_SUCCESS && mosq_)
+            rc = mosquitto_loop_misc(mosq_);
+    }
     if (!mosq_)
         return;
     if (rc != MOSQ_ERR_SUCCESS) {
@@ -310,6 +328,9 @@ void Link::onConnect(mosquitto*, void* self, int rc, int, const mqtt5__property*
         return; // the broker closes the connection; onDisconnect follows
     }
     link->connected_ = true;
+    // With a log callback set the library formats a line for every packet; its words are wanted
+    // only while a connection is being made.
+    mosquitto_log_callback_set(link->mosq_, nullptr);
     link->attempts_ = 0;
     link->told_.clear();
     link->inflight_.clear();
@@ -402,7 +423,6 @@ void Link::report()
     status_.queued = outbox_.count();
     status_.queuedBytes = outbox_.bytes();
     status_.dropped = outbox_.dropped();
-    outbox_.writeMark();
     if (status_.dropped > droppedTold_) {
         if (droppedTold_ == 0)
             Q_EMIT problem(QStringLiteral("Odosielanie na server: rad na disku je plný (%1 MB), "

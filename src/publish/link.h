@@ -64,6 +64,7 @@ private:
     QTimer* retry_ = new QTimer(this);
     QTimer* connectDeadline_ = new QTimer(this);
     QTimer* reportTimer_ = new QTimer(this);
+    QTimer* markTimer_ = new QTimer(this);
     int attempts_ = 0;
     bool connected_ = false;
     std::map<int, std::int64_t> inflight_; // message id -> outbox index

@@ -5,7 +5,7 @@
 //
 // On disk: segment files "<first index>.seg" of records [length u32][sequence u64][crc u16]
 // [topic length u16][topic][payload], appended in order, and "odoslane" with the index of the first
-// record not yet acknowledged (written at most a few times a second: a crash sends a few again,
+// record not yet acknowledged (written every few seconds: a crash sends a few again,
 // which the sequence numbers let a consumer drop). A record torn by a crash ends its segment.
 // Bounded: past the limit the oldest messages are dropped, and counted.
 
@@ -45,7 +45,7 @@ public:
     bool append(std::uint64_t sequence, const std::vector<Message>& messages, QString* error);
     // The broker has `index`; everything acknowledged from the front is removed.
     void acknowledge(std::int64_t index);
-    // The mark is written when it moved; call a few times a second.
+    // The mark is written when it moved; call every few seconds.
     void writeMark();
 
     std::int64_t count() const { return static_cast<std::int64_t>(entries_.size()); }

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QStandardPaths>
 #include <QThread>
+#include <ctime>
 
 namespace diagnostika::publish {
 
@@ -66,6 +67,20 @@ QString Publisher::defaultOutboxFolder()
 {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
         .filePath(QStringLiteral("odosielanie"));
+}
+
+double Publisher::threadCpuSeconds() const
+{
+    double seconds = 0;
+    QMetaObject::invokeMethod(
+        link_,
+        [&seconds] {
+            timespec ts{};
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+            seconds = static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+        },
+        Qt::BlockingQueuedConnection);
+    return seconds;
 }
 
 void Publisher::addFeed(Feed* feed)

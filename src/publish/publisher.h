@@ -56,6 +56,8 @@ public:
     bool isRunning() const { return running_; }
     const PublishSettings& settings() const { return settings_; }
     const PublishStatus& status() const { return status_; }
+    // CPU seconds the publishing thread has used, for benchmarks. Waits for that thread.
+    double threadCpuSeconds() const;
 
 Q_SIGNALS:
     void statusChanged(const diagnostika::publish::PublishStatus& status);
