@@ -252,6 +252,9 @@ TEST_F(PublishBroker, ABrokerKilledAndStartedAgainLosesNoReading)
 
     publishReadings(feed, 0, 100);
     ASSERT_TRUE(waitUntil([&] { return subscriber.on("diagnostika/lis3/com").size() >= 100; }));
+    // Killed once the broker has acknowledged everything, so that the outbox holds exactly what
+    // comes while it is away.
+    ASSERT_TRUE(waitUntil([&] { return publisher.status().queued == 0; }));
     broker.kill();
     ASSERT_TRUE(waitUntil([&] { return !connected(publisher); }));
     publishReadings(feed, 100, 100);
