@@ -150,10 +150,9 @@ public:
         if (!caFile.isEmpty())
             mosquitto_tls_set(m_, QFile::encodeName(caFile).constData(), nullptr, nullptr, nullptr,
                               nullptr);
-        mosquitto_connect_callback_set(m_, [](mosquitto* m, void* self, int rc) {
+        mosquitto_connect_callback_set(m_, [](mosquitto* m, void*, int rc) {
             if (rc == 0)
                 mosquitto_subscribe(m, nullptr, "diagnostika/#", 1);
-            static_cast<Subscriber*>(self)->connected_ = rc == 0;
         });
         mosquitto_subscribe_callback_set(m_, [](mosquitto*, void* self, int, int, const int*) {
             static_cast<Subscriber*>(self)->subscribed_ += 1;
@@ -199,7 +198,6 @@ public:
 
 private:
     mosquitto* m_ = nullptr;
-    std::atomic<bool> connected_{false};
     std::atomic<int> subscribed_{0};
     mutable std::mutex mutex_;
     std::vector<Received> received_;

@@ -5,10 +5,8 @@
 // keep queueing; the last will arrives when a publishing process is killed.
 #include "broker.h"
 #include "common/numbertext.h"
-#include "game/form3.h"
 #include "publish/publisher.h"
 #include "support/fakeclock.h"
-#include "support/fakejoystick.h"
 #include "support/shaftwindows.h"
 #include "support/widgets.h"
 
@@ -37,18 +35,17 @@ QJsonObject json(const QByteArray& payload)
     return QJsonDocument::fromJson(payload).object();
 }
 
-// Runs openssl; whether it succeeded.
-bool openssl(const QString& folder, const QStringList& arguments)
+// Runs openssl with `arguments` (split at spaces); whether it succeeded.
+bool openssl(const QString& folder, const QString& arguments)
 {
     QProcess p;
     p.setWorkingDirectory(folder);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("openssl"), arguments);
+    p.start(QStringLiteral("openssl"), arguments.split(u' '));
     const bool ok =
         p.waitForFinished(30'000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok)
-        ADD_FAILURE() << "openssl " << arguments.join(u' ').toStdString() << ": "
-                      << p.readAll().toStdString();
+        ADD_FAILURE() << "openssl " << arguments.toStdString() << ": " << p.readAll().toStdString();
     return ok;
 }
 
@@ -56,34 +53,23 @@ bool openssl(const QString& folder, const QStringList& arguments)
 // 127.0.0.1 signed by it.
 bool makeAuthority(const QString& folder, const QString& name, bool server)
 {
-    const QStringList ec = {
-        QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-        QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    if (!openssl(folder, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
-                             QStringList{QStringLiteral("-keyout"), name + QStringLiteral(".key"),
-                                         QStringLiteral("-out"), name + QStringLiteral(".crt"),
-                                         QStringLiteral("-days"), QStringLiteral("2"),
-                                         QStringLiteral("-subj"),
-                                         QStringLiteral("/CN=Skusobna autorita ") + name}))
+    const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
+    if (!openssl(folder, QStringLiteral("req -x509 %1 -keyout %2.key -out %2.crt -days 2 "
+                                        "-subj /CN=autorita-%2")
+                             .arg(key, name)))
         return false;
-    if (!server)
-        return true;
     QFile ext(QDir(folder).filePath(QStringLiteral("san.ext")));
     ext.open(QIODevice::WriteOnly);
     ext.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n");
     ext.close();
-    return openssl(folder,
-                   QStringList{QStringLiteral("req")} + ec +
-                       QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
-                                   QStringLiteral("-out"), QStringLiteral("server.csr"),
-                                   QStringLiteral("-subj"), QStringLiteral("/CN=localhost")}) &&
-           openssl(folder,
-                   {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                    QStringLiteral("server.csr"), QStringLiteral("-CA"),
-                    name + QStringLiteral(".crt"), QStringLiteral("-CAkey"),
-                    name + QStringLiteral(".key"), QStringLiteral("-CAcreateserial"),
-                    QStringLiteral("-out"), QStringLiteral("server.crt"), QStringLiteral("-days"),
-                    QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san.ext")});
+    return !server ||
+           (openssl(folder, QStringLiteral("req %1 -keyout server.key -out server.csr "
+                                           "-subj /CN=localhost")
+                                .arg(key)) &&
+            openssl(folder, QStringLiteral("x509 -req -in server.csr -CA %1.crt -CAkey %1.key "
+                                           "-CAcreateserial -out server.crt -days 2 "
+                                           "-extfile san.ext")
+                                .arg(name)));
 }
 
 class PublishBroker : public ::testing::Test {
@@ -132,22 +118,16 @@ TEST_F(PublishBroker, TheWindowsReadingsArriveWithTheValuesTheWindowsShow)
     SensorBox::Machine machine = SensorBox::machineFor(1);
     machine.swing = 300;
     ShaftWindows w(clock, machine, "4");
-    FakeJoystick joystick;
-    Form3 game(joystick);
-    game.show(&w.area);
-    for (QTimer* t : game.client()->findChildren<QTimer*>())
-        t->stop();
-
     Publisher publisher(outbox);
     watch(publisher);
-    for (Feed* feed : {w.form2.feed(), w.trend.feed(), game.feed()})
+    for (Feed* feed : {w.form2.feed(), w.trend.feed()})
         publisher.addFeed(feed);
     PublishSettings s = settingsFor(broker);
     s.influx = true;
     publisher.start(s);
     ASSERT_TRUE(waitUntil([&] { return connected(publisher); })) << told.front().toStdString();
 
-    std::vector<QString> speeds, trendSpeeds, joystickX;
+    std::vector<QString> speeds, trendSpeeds;
     for (int ms = 1; ms <= 8000; ++ms) {
         clock.advance(1);
         w.lines().poll();
@@ -158,9 +138,6 @@ TEST_F(PublishBroker, TheWindowsReadingsArriveWithTheValuesTheWindowsShow)
         if (ms % 500 == 0) {
             w.trend.refresh();
             trendSpeeds.push_back(control<QLabel>(w.trend.client(), "otacky")->text());
-            joystick.position = JoyInfo{std::uint32_t(ms * 7), 100, 3, 1};
-            game.Timer1_Timer();
-            joystickX.push_back(control<QLabel>(game.client(), "joy1")->text());
         }
     }
     const auto arrived = [&](const char* topic, std::size_t count) {
@@ -168,7 +145,6 @@ TEST_F(PublishBroker, TheWindowsReadingsArriveWithTheValuesTheWindowsShow)
     };
     ASSERT_TRUE(arrived("diagnostika/lis3/com", speeds.size()));
     ASSERT_TRUE(arrived("diagnostika/lis3/trend", trendSpeeds.size()));
-    ASSERT_TRUE(arrived("diagnostika/lis3/game", joystickX.size()));
     ASSERT_TRUE(arrived("diagnostika/lis3/com/influx", speeds.size()));
 
     const QLocale locale;
@@ -206,11 +182,6 @@ TEST_F(PublishBroker, TheWindowsReadingsArriveWithTheValuesTheWindowsShow)
                       trendSpeeds[i])
                 << i;
     }
-    const auto games = subscriber.on("diagnostika/lis3/game/x");
-    ASSERT_EQ(games.size(), joystickX.size());
-    for (std::size_t i = 0; i < games.size(); ++i)
-        EXPECT_EQ(QString::fromUtf8(games[i].payload), joystickX[i]) << i;
-
     // One count over the station's readings, in the order the windows made them.
     std::vector<std::int64_t> all;
     for (const auto& r : subscriber.received()) {
