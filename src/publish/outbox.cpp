@@ -101,7 +101,8 @@ bool Outbox::open(const QString& folder, std::int64_t limitBytes, QString* error
             written = current_->write(record(e.sequence, e.message)) >= 0;
     }
     written = written && current_->flush();
-    markWritten_ = -1;
+    // Only once the fresh copy is whole: the mark past the old files would otherwise lose them.
+    markWritten_ = written ? -1 : first_;
     writeMark();
     if (written) {
         for (const QString& name : old) {
