@@ -6,14 +6,16 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 # Packages the program needs to build and run, and those the tests need on top (the rig, for the
 # integration tests: QEMU, a static busybox for the guest's RAM disk, cpio to pack it, kmod to
-# index the guest kernel's modules; qpdf and poppler-utils to check the measurement report's PDF).
+# index the guest kernel's modules; qpdf and poppler-utils to check the measurement report's PDF;
+# the broker tests: Mosquitto, and openssl for their certificates).
 build_packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libsdl2-dev libasound2-dev
-                libqcustomplot-dev libfftw3-dev libkissfft-dev libsndfile1-dev
+                libqcustomplot-dev libfftw3-dev libkissfft-dev libsndfile1-dev libmosquitto-dev
                 fonts-dejavu-core fonts-liberation2 qt6-translations-l10n)
 # clang's libFuzzer and sanitizer runtimes are in libclang-rt-14-dev, which clang only recommends.
 fuzz_packages=(clang libclang-rt-14-dev)
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth qpdf poppler-utils
-               qemu-system-x86 busybox-static cpio kmod clang-format strace "${fuzz_packages[@]}")
+               qemu-system-x86 busybox-static cpio kmod clang-format strace mosquitto openssl
+               "${fuzz_packages[@]}")
 # Only the benchmarks need Qt's serial module: they measure what polling it would catch.
 bench_packages=(qt6-serialport-dev)
 # Packages that make and check the Debian package: dpkg-shlibdeps and file for the run-time

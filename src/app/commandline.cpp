@@ -58,6 +58,16 @@ struct Options {
                                              "windows to <file> after --after milliseconds, then "
                                              "quit."),
                               QStringLiteral("file")};
+    QCommandLineOption publish{
+        QStringLiteral("publish"),
+        QStringLiteral("Publish every open window's readings to an MQTT broker: "
+                       "mqtt://[user@]host[:port]/station, or mqtts:// for TLS with the "
+                       "system's certificate authorities."),
+        QStringLiteral("url")};
+    QCommandLineOption publishPassword{
+        QStringLiteral("publish-password-file"),
+        QStringLiteral("The broker's password is the first line of <file>."),
+        QStringLiteral("file")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot or the report "
                                             "(default 3000)."),
@@ -82,6 +92,8 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.gamePeriod);
     parser.addOption(o.record);
     parser.addOption(o.report);
+    parser.addOption(o.publish);
+    parser.addOption(o.publishPassword);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -93,7 +105,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     // never what was meant.
     for (const QCommandLineOption* option :
          {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
-          &o.gamePeriod, &o.record, &o.report}) {
+          &o.gamePeriod, &o.record, &o.report, &o.publish, &o.publishPassword}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
                          .arg(option->names().constFirst());
@@ -148,6 +160,18 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
                          .arg(parser.value(o.gamePeriod));
             return std::nullopt;
         }
+    }
+    if (parser.isSet(o.publish)) {
+        QString why;
+        cl.publish = publish::PublishSettings::fromUrl(parser.value(o.publish), &why);
+        if (!cl.publish) {
+            *error = QStringLiteral("--publish: %1").arg(why);
+            return std::nullopt;
+        }
+        cl.publish->passwordFile = parser.value(o.publishPassword);
+    } else if (parser.isSet(o.publishPassword)) {
+        *error = QStringLiteral("--publish-password-file needs --publish");
+        return std::nullopt;
     }
     const QStringList extra = parser.positionalArguments();
     if (!extra.isEmpty()) {

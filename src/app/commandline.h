@@ -2,6 +2,7 @@
 // The program's options. It needs none; they serve real hardware, simulation and demonstrations.
 
 #include "platform/backends.h"
+#include "publish/publishsettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,6 +22,8 @@ struct CommandLine {
     QString recordFolder; // when set: record into this folder from the start
     // When set: write the measurement report there after `screenshotAfterMs`, then quit.
     QString reportPath;
+    // When set: publish every open window's readings to this broker from the start.
+    std::optional<publish::PublishSettings> publish;
 };
 
 // Parses the application's arguments (as left by QApplication). --help and --version print and

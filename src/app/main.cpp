@@ -2,6 +2,7 @@
 #include "game/form3.h"
 #include "orderlyquit.h"
 #include "platform/backends.h"
+#include "publish/publisher.h"
 #include "record/recorder.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
@@ -44,6 +45,8 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
+    if (cl.publish)
+        main.publisher().start(*cl.publish);
     for (const QString& name : cl.openWindows) {
         if (name == QLatin1String("com"))
             main.mnuSerialItem_Click();

@@ -10,6 +10,8 @@
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "publish/publishdialog.h"
+#include "publish/publisher.h"
 #include "record/recorder.h"
 #include "report/measurementlog.h"
 #include "report/reportdialog.h"
@@ -23,6 +25,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QJsonDocument>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -40,6 +43,7 @@ QSettings settings()
 }
 
 const QString lastFolderKey = QStringLiteral("zaznam/priecinok");
+const QString publishKey = QStringLiteral("odosielanie/nastavenia");
 
 } // namespace
 
@@ -58,6 +62,10 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     // happened after it was asked for.
     measurementLog_ = new report::MeasurementLog(*backends.clock, this);
     connect(recorder_, &record::Recorder::failed, this,
+            [this](const QString& text) { showInformation(this, applicationTitle(), text); });
+    publisher_ = new publish::Publisher(publish::Publisher::defaultOutboxFolder(), this);
+    connect(publisher_, &publish::Publisher::statusChanged, this, &MDIForm1::updateCaption);
+    connect(publisher_, &publish::Publisher::failed, this,
             [this](const QString& text) { showInformation(this, applicationTitle(), text); });
     // The windows are laid out in twips for a small 8-point face, as on the classic desktop.
     setFont(windowFont(8));
@@ -98,6 +106,7 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
         {"mnuRecordStart", "Spustiť záznam...", &MDIForm1::mnuRecordStart_Click},
         {"mnuRecordStop", "Zastaviť záznam", &MDIForm1::mnuRecordStop_Click},
         {"mnuRecordFolder", "Otvoriť priečinok záznamov", &MDIForm1::mnuRecordFolder_Click},
+        {"mnuPublish", "Odosielanie na server...", &MDIForm1::mnuPublish_Click},
     };
     for (const auto& [name, caption, slot] : recordEntries) {
         QAction* action = recordMenu_->addAction(QString::fromUtf8(caption));
@@ -147,6 +156,7 @@ Form2& MDIForm1::form2()
         recorder_->addFeed(form2_->feed());
         measurementLog_->addFeed(form2_->feed());
         measurementLog_->followSpeed(form2_->speedInput());
+        publisher_->addFeed(form2_->feed());
     }
     return *form2_;
 }
@@ -157,6 +167,7 @@ Form1& MDIForm1::form1()
         form1_ = new Form1(*backends_.portIo, this);
         recorder_->addFeed(form1_->feed());
         measurementLog_->addFeed(form1_->feed());
+        publisher_->addFeed(form1_->feed());
     }
     return *form1_;
 }
@@ -167,6 +178,7 @@ Form3& MDIForm1::form3()
         form3_ = new Form3(*backends_.joystick, this);
         recorder_->addFeed(form3_->feed());
         measurementLog_->addFeed(form3_->feed());
+        publisher_->addFeed(form3_->feed());
     }
     return *form3_;
 }
@@ -177,6 +189,7 @@ TrendForm& MDIForm1::trendForm()
         trendForm_ = new TrendForm(*form2().speedInput(), *backends_.clock, this);
         recorder_->addFeed(trendForm_->feed());
         measurementLog_->addFeed(trendForm_->feed());
+        publisher_->addFeed(trendForm_->feed());
     }
     return *trendForm_;
 }
@@ -190,6 +203,7 @@ VibrationForm& MDIForm1::vibrationForm()
         vibrationForm_ = new VibrationForm(*backends_.vibration, *speed, this);
         recorder_->addFeed(vibrationForm_->feed());
         measurementLog_->addFeed(vibrationForm_->feed());
+        publisher_->addFeed(vibrationForm_->feed());
     }
     return *vibrationForm_;
 }
@@ -317,12 +331,45 @@ void MDIForm1::mnuReport_Click()
         showInformation(this, applicationTitle(), error);
 }
 
+void MDIForm1::mnuPublish_Click()
+{
+    std::optional<publish::PublishSettings> last;
+    if (publisher_->isRunning())
+        last = publisher_->settings();
+    else
+        last = publish::PublishSettings::fromJson(
+            QJsonDocument::fromJson(settings().value(publishKey).toByteArray()).object(), nullptr);
+    publish::PublishDialog dialog(last.value_or(publish::PublishSettings{}),
+                                  publisher_->isRunning(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.stopRequested())
+        publisher_->stop();
+    else
+        startPublishing(dialog.settings());
+}
+
+void MDIForm1::startPublishing(const publish::PublishSettings& chosen)
+{
+    settings().setValue(publishKey, QJsonDocument(chosen.toJson()).toJson(QJsonDocument::Compact));
+    publisher_->start(chosen);
+}
+
+void MDIForm1::updateCaption()
+{
+    QString caption = title_;
+    if (recorder_->isRecording())
+        caption += QStringLiteral(" – záznam: ") + QDir::toNativeSeparators(recorder_->folder());
+    const QString publishing = publish::statusText(publisher_->status());
+    if (!publishing.isEmpty())
+        caption += QStringLiteral(" – ") + publishing;
+    setWindowTitle(caption);
+}
+
 void MDIForm1::recordingChanged()
 {
     const bool recording = recorder_->isRecording();
-    setWindowTitle(recording ? title_ + QStringLiteral(" – záznam: ") +
-                                   QDir::toNativeSeparators(recorder_->folder())
-                             : title_);
+    updateCaption();
     setPictureFolder(recording ? recorder_->folder() : QString());
     for (QAction* action : recordMenu_->actions()) {
         if (action->objectName() == u"mnuRecordStop")

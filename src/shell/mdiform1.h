@@ -20,6 +20,10 @@ class Recorder;
 namespace report {
 class MeasurementLog;
 } // namespace report
+namespace publish {
+class Publisher;
+struct PublishSettings;
+} // namespace publish
 class Form2;
 class Form1;
 class Form3;
@@ -63,6 +67,10 @@ public:
     // naming the system's reason in `error` when it cannot be written.
     bool writeReport(const QString& path, const report::Details& details, QString* error);
     const report::MeasurementLog& measurementLog() const { return *measurementLog_; }
+    // Publishing every open window's readings to an MQTT broker; its state is in the caption.
+    publish::Publisher& publisher() const { return *publisher_; }
+    // Starts publishing and keeps the settings (never a password) for the dialog's next opening.
+    void startPublishing(const publish::PublishSettings& settings);
 
 public Q_SLOTS:
     void mnuExitItem_Click();
@@ -76,6 +84,7 @@ public Q_SLOTS:
     void mnuRecordStop_Click();
     void mnuRecordFolder_Click();
     void mnuReport_Click();
+    void mnuPublish_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,6 +93,7 @@ private:
     QAction* addMenuEntry(const QString& name, const QString& caption, void (MDIForm1::*slot)());
 
     void recordingChanged();
+    void updateCaption();
     QString lastRecordingFolder() const;
 
     Backends& backends_;
@@ -91,6 +101,7 @@ private:
     record::Recorder* recorder_ = nullptr;
     report::MeasurementLog* measurementLog_ = nullptr;
     report::Details reportDetails_; // the machine and the person stay for the run's next report
+    publish::Publisher* publisher_ = nullptr;
     QMenu* recordMenu_ = nullptr;
     WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;

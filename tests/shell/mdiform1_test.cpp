@@ -4,6 +4,7 @@
 #include "game/form3.h"
 #include "lpt/form1.h"
 #include "platform/backends.h"
+#include "publish/publisher.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
 #include "shell/wrappingmenubar.h"
@@ -24,14 +25,19 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTranslator>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace diagnostika;
 
@@ -392,3 +398,52 @@ TEST_F(MDIForm1Test, OpeningAndClosingAWindowKeepsNothingBehind)
 }
 
 } // namespace
+
+// Publishing to a broker that is not there: the caption says it is connecting and how much waits
+// in the outbox, one box says why, the windows' readings queue, and the settings kept for the
+// dialog hold the password file's name, never a password.
+TEST_F(MDIForm1Test, PublishingShowsItsStateInTheCaptionAndQueuesWhileTheBrokerIsAway)
+{
+    // A port bound but never listened on: every connection is refused at once.
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+    publish::PublishSettings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = ntohs(a.sin_port);
+    settings.station = QStringLiteral("lis3");
+    settings.passwordFile = QStringLiteral("/nikde/heslo");
+    settings.user = QStringLiteral("jan");
+    ASSERT_NE(entry("mnuPublish"), nullptr);
+    // The outbox opens with publishing: one left by an earlier run would be sent first.
+    QDir(publish::Publisher::defaultOutboxFolder()).removeRecursively();
+    entry("mnuZvlastItem")->trigger();
+    Form3& game = main->form3();
+    main->startPublishing(settings);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, 10'000));
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_TRUE(boxes[0].second.contains(QStringLiteral("súbor s heslom /nikde/heslo")))
+        << boxes[0].second.toStdString();
+    EXPECT_TRUE(main->windowTitle().startsWith(
+        QStringLiteral("Diagnostika točivých strojov – server: pripája sa, v rade ")))
+        << main->windowTitle().toStdString();
+    for (int i = 0; i < 3; ++i)
+        game.Timer1_Timer();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return main->windowTitle().contains(QStringLiteral("v rade 15 správ")); }, 10'000))
+        << main->windowTitle().toStdString();
+    const QByteArray kept = QSettings(QStringLiteral("Diagnostika"), QStringLiteral("diagnostika"))
+                                .value(QStringLiteral("odosielanie/nastavenia"))
+                                .toByteArray();
+    EXPECT_TRUE(kept.contains("/nikde/heslo"));
+    main->publisher().stop();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return main->windowTitle() == QStringLiteral("Diagnostika točivých strojov"); },
+        10'000));
+    ::close(s);
+    QDir(publish::Publisher::defaultOutboxFolder()).removeRecursively();
+}
