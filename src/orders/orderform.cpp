@@ -486,7 +486,8 @@ void OrderForm::updateReason()
         const std::optional<std::int64_t> seen = speed_.timing().seenUntilUs;
         const std::optional<double> rpm = tacho.lastSpeed();
         const double periodUs = rpm && *rpm > 0 ? 60e6 / (*rpm * tacho.pulsesPerRevolution()) : 0;
-        if (seen && static_cast<double>(*seen) - *tacho.lastPulseUs() > std::max(2e6, 3 * periodUs))
+        if (!seen ||
+            static_cast<double>(*seen) - *tacho.lastPulseUs() > std::max(2e6, 3 * periodUs))
             reason = QStringLiteral("Impulzy otáčok neprichádzajú: hriadeľ stojí alebo snímač "
                                     "nedáva impulzy.");
     }
