@@ -3,6 +3,8 @@
 // hand on a hand-set clock. What the window shows is held against the simulator's truth.
 #include "orders/orderform.h"
 #include "platform/sim/simvibration.h"
+#include "record/csvreader.h"
+#include "record/recorder.h"
 #include "support/fakeclock.h"
 #include "support/shaftwindows.h"
 #include "support/widgets.h"
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -244,6 +247,41 @@ TEST(OrderWindow, SaysWhyWhenItHasNoSpeedToFollow)
         }
     }
     form.close();
+}
+
+TEST(OrderWindow, RecordsARowPerFrameWithEachOrdersAmplitudeAndPhase)
+{
+    // A steady 1200 min^-1: every row's speed and 1x as the simulator has them.
+    const SensorBox::Machine machine = rampMachine(1200, 1200, 1);
+    OrderRig rig(machine, orderModel(0), "1");
+    record::Recorder recorder(rig.clock, QStringLiteral("test"));
+    recorder.addFeed(rig.form.feed());
+    QTemporaryDir folder;
+    ASSERT_TRUE(recorder.start(folder.path(), nullptr));
+    int frames = 0;
+    QObject::connect(rig.form.feed(), &Feed::reading, [&frames] { ++frames; });
+    rig.runTo(20'000, [] {});
+    recorder.stop();
+
+    const QStringList files = QDir(folder.path()).entryList({QStringLiteral("*_ord.csv")});
+    ASSERT_EQ(files.size(), 1);
+    const auto rows = test::readCsvFile(QDir(folder.path()).filePath(files.first()));
+    ASSERT_TRUE(rows.has_value());
+    ASSERT_EQ(rows->size(), static_cast<std::size_t>(frames) + 1) << "the header and every frame";
+    ASSERT_GT(frames, 40); // 10 s at 20 revolutions a second: 200, a frame every 4
+    const QStringList& header = rows->front();
+    const auto cell = [&header](const QStringList& row, const char* column) {
+        return row[header.indexOf(QString::fromUtf8(column))];
+    };
+    for (std::size_t i = 1; i < rows->size(); ++i) {
+        const QStringList& row = (*rows)[i];
+        EXPECT_NEAR(cell(row, "otacky [min^-1]").toDouble(), 1200, 1);
+        EXPECT_EQ(cell(row, "rad1"), QStringLiteral("1"));
+        EXPECT_NEAR(cell(row, "a1 [m/s^2]").toDouble(), 0.5, 0.01);
+        EXPECT_NEAR(cell(row, "rad2").toDouble(), 2, 1e-9);
+        EXPECT_FALSE(cell(row, "faza1 [°]").isEmpty());
+        EXPECT_TRUE(cell(row, "rad3").isEmpty()) << "only two orders tracked";
+    }
 }
 
 } // namespace
