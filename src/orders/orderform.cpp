@@ -238,9 +238,13 @@ void OrderForm::buildControls(QWidget* client)
         if (tracker_ && s.line && event.commEvent == commEventOf(*s.line))
             tracker_->addEdge(event.level, event.stampUs, event.timed);
     });
-    connect(&speed_, &SpeedInput::settingsChanged, client, [this](const SpeedInputSettings&) {
-        // Another port, line or sensor: the pulses no longer continue those counted so far.
-        restartTracking();
+    connect(&speed_, &SpeedInput::settingsChanged, client, [this](const SpeedInputSettings& s) {
+        // Another port, line or sensor: the pulses no longer continue those counted so far. (The
+        // counting interval does not matter here.)
+        if (s.commPort != followed_.commPort || s.line != followed_.line ||
+            s.pulsesPerRevolution != followed_.pulsesPerRevolution ||
+            s.captureMode != followed_.captureMode)
+            restartTracking();
     });
 
     timer_ = makeTimer(client, QStringLiteral("Timer1"), refreshMs);
@@ -337,6 +341,7 @@ void OrderForm::openInput()
 void OrderForm::restartTracking()
 {
     const SpeedInputSettings& s = speed_.settings();
+    followed_ = s;
     tracker_.reset();
     spectrum_ = {};
     live_.clear();

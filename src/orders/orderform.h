@@ -101,6 +101,7 @@ private:
     std::unique_ptr<VibrationInput> input_;
     std::vector<VibrationSource> sources_;
     std::unique_ptr<orders::OrderTracker> tracker_;
+    SpeedInputSettings followed_; // the speed input's settings the tracker was made for
     std::vector<double> orders_{1.0, 2.0};
     std::vector<orders::OrderFrame> live_; // the latest frames, oldest first
     std::vector<orders::OrderFrame> run_;  // the capture's
