@@ -532,7 +532,9 @@ void VibrationForm::takeSamples(const VibrationBlock& block)
 void VibrationForm::followShaft()
 {
     shaftHz_ = countedHz_;
-    if (!tachometer_)
+    // A port that only sees levels may miss pulses: its stamped edges do not make a speed.
+    const std::optional<CaptureMode> mode = speed_.settings().captureMode;
+    if (!tachometer_ || (mode != CaptureMode::Counted && mode != CaptureMode::Simulated))
         return;
     const std::optional<double> lastUs = tachometer_->lastPulseUs();
     const std::optional<double> rpm = tachometer_->lastSpeed();

@@ -159,6 +159,47 @@ TEST(OrderTracker, ReadsOrdersOfARunUpAtTheirTrueAmplitudeAndPhase)
     }
 }
 
+TEST(OrderTracker, GoesOnAfterTheShaftStopsAndStartsAgain)
+{
+    // 1200 min^-1 for 4 s, standing 3 s (no pulses), 1200 min^-1 again: no curve through the
+    // pulses places the angle across the stop, but the frames after it are whole again.
+    const auto revolutionsAt = [](double s) {
+        return 20 * std::min(s, 4.0) + 20 * std::max(0.0, s - 7);
+    };
+    const std::vector<OrderTone> tones{{1, 0.5, 40}};
+    OrderSettings settings;
+    settings.trackedOrders = {1};
+    OrderTracker tracker(1, settings);
+    const int rate = 48'000, block = 480;
+    std::vector<float> samples(block);
+    std::vector<OrderFrame> frames;
+    double nextRevolution = 1;
+    for (std::int64_t first = 0; first < 12 * rate; first += block) {
+        for (int i = 0; i < block; ++i)
+            samples[static_cast<std::size_t>(i)] = static_cast<float>(
+                test::toneSum(tones, revolutionsAt(static_cast<double>(first + i) / rate)));
+        const double endS = static_cast<double>(first + block) / rate;
+        for (; nextRevolution <= revolutionsAt(endS); ++nextRevolution) {
+            const double s =
+                nextRevolution <= 80 ? nextRevolution / 20 : 7 + (nextRevolution - 80) / 20;
+            tracker.addEdge(true, std::llround(s * 1e6), true);
+        }
+        tracker.addSamples(static_cast<double>(first) * 1e6 / rate, rate, samples);
+        for (OrderFrame& f : tracker.update())
+            frames.push_back(std::move(f));
+    }
+    int after = 0;
+    for (const OrderFrame& f : frames) {
+        if (f.startUs < 7.2e6)
+            continue;
+        ++after;
+        EXPECT_NEAR(f.speed, 1200, 1);
+        EXPECT_NEAR(f.tracks[0].amplitude, 0.5, 0.005);
+    }
+    // 4.8 s at 20 revolutions a second, a frame every 4 (less the one the kernel still waits on).
+    EXPECT_GE(after, 20);
+}
+
 TEST(OrderAnalysis, PeakBetweenLinesReadsTheComponentsOrderAndAmplitude)
 {
     // 16 revolutions: lines 1/16 order apart; components on, a quarter off and half off a line.

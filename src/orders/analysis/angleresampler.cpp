@@ -115,8 +115,19 @@ void AngleResampler::run(const Tachometer& tacho, std::vector<float>& out,
             stepUs = *other - *at;
         else if (lastStepUs_)
             stepUs = *at - *lastStepUs_;
-        if (!(stepUs > 0))
-            break;
+        else
+            break; // the next pulse will tell
+        if (!(stepUs > 0)) {
+            // The moments went back: pulses far apart around a stop and a start, where no curve
+            // through them places the angle. What follows does not continue what came before.
+            ++*next_;
+            if (lastStepUs_) {
+                ++restarts_;
+                lastStepUs_.reset();
+                return;
+            }
+            continue;
+        }
         const double shaftHz = 1e6 / (stepUs * perRevolution_);
         const double cutoffHz = std::min(cutoffOrder_ * shaftHz, maxCutoffHz);
         // The kernel's half width, and its scale: sample spacing in zero crossings.
