@@ -135,7 +135,7 @@ void OrderForm::buildControls(QWidget* client)
     od_ = entry("od", "600", 1120, 880, 800);
     label("do:", 2000, 880, 350);
     do_ = entry("do", "3000", 2350, 880, 800);
-    rozsahButton_ = button("rozsah_", "Podľa &otáčok", 3300, 850, 1600);
+    rozsahButton_ = button("podlaOtacok", "Podľa &otáčok", 3300, 850, 1600);
     startButton_ = button("start", "Š&tart", 5000, 850, 1200);
     QPushButton* clear = button("vymazat", "&Vymazať", 6300, 850, 1200);
 

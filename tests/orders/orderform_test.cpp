@@ -110,7 +110,7 @@ TEST(OrderWindow, RunUpShowsEachOrderWhereAndAsStrongAsTheSimulatorMadeIt)
         ASSERT_EQ(rig.form.trackedOrders(), (std::vector<double>{1, 2, 3.5}));
         control<QLineEdit>(rig.form.client(), "od")->setText(QStringLiteral("620"));
         control<QLineEdit>(rig.form.client(), "do")->setText(QStringLiteral("2980"));
-        control<QPushButton>(rig.form.client(), "rozsah_")->click();
+        control<QPushButton>(rig.form.client(), "podlaOtacok")->click();
         EXPECT_EQ(rig.form.capture(), OrderForm::Capture::Armed);
 
         // During the run-up, the order spectrum of the last 32 revolutions as drawn.

@@ -79,13 +79,6 @@ void AngleResampler::addSamples(double firstSampleUs, int rate, std::span<const 
     }
 }
 
-std::optional<double> AngleResampler::neededFromUs() const
-{
-    if (rate_ == 0 || samples_.empty())
-        return std::nullopt;
-    return sampleUs(first_);
-}
-
 void AngleResampler::run(const Tachometer& tacho, std::vector<float>& out,
                          std::vector<double>& revolutionUs)
 {

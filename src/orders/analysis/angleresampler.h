@@ -42,8 +42,6 @@ public:
     // How often the angle-domain signal started afresh; outputs after a restart do not continue
     // those before.
     int restarts() const { return restarts_; }
-    // The earliest moment still needed (the tachometer may forget pulses before it).
-    std::optional<double> neededFromUs() const;
     void reset();
 
 private:
