@@ -12,9 +12,9 @@
 namespace diagnostika {
 namespace {
 
-const QStringList windowNames = {QStringLiteral("com"), QStringLiteral("lpt"),
+const QStringList windowNames = {QStringLiteral("com"),  QStringLiteral("lpt"),
                                  QStringLiteral("game"), QStringLiteral("trend"),
-                                 QStringLiteral("vib")};
+                                 QStringLiteral("vib"),  QStringLiteral("ord")};
 
 struct Options {
     QCommandLineOption simulate{QStringLiteral("simulate"),
@@ -37,7 +37,7 @@ struct Options {
          QStringLiteral("device")}};
     QCommandLineOption open{QStringLiteral("open"),
                             QStringLiteral("Open these measurement windows at start: a comma "
-                                           "separated list of com, lpt, game, trend, vib."),
+                                           "separated list of com, lpt, game, trend, vib, ord."),
                             QStringLiteral("windows")};
     QCommandLineOption screenshot{QStringLiteral("screenshot"),
                                   QStringLiteral("Save a PNG of the main window to <file> after "
@@ -129,7 +129,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
             const QString w = name.trimmed().toLower();
             if (!windowNames.contains(w)) {
                 *error = QStringLiteral(
-                             "unknown window '%1' for --open (use com, lpt, game, trend, vib)")
+                             "unknown window '%1' for --open (use com, lpt, game, trend, vib, ord)")
                              .arg(name);
                 return std::nullopt;
             }
@@ -137,9 +137,9 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
         }
         // Commas alone name no window: as much a mistake as an empty value.
         if (cl.openWindows.isEmpty()) {
-            *error =
-                QStringLiteral("--open names no window in '%1' (use com, lpt, game, trend, vib)")
-                    .arg(parser.value(o.open));
+            *error = QStringLiteral(
+                         "--open names no window in '%1' (use com, lpt, game, trend, vib, ord)")
+                         .arg(parser.value(o.open));
             return std::nullopt;
         }
     }

@@ -58,6 +58,8 @@ int main(int argc, char* argv[])
             main.mnuTrendItem_Click();
         else if (name == QLatin1String("vib"))
             main.mnuVibrationItem_Click();
+        else if (name == QLatin1String("ord"))
+            main.mnuOrdersItem_Click();
     }
     if (cl.gamePeriodMs > 0) {
         main.mnuZvlastItem_Click();

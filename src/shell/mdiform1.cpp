@@ -9,7 +9,9 @@
 #include "common/twips.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
+#include "orders/orderform.h"
 #include "platform/backends.h"
+#include "platform/sharedvibration.h"
 #include "publish/publishdialog.h"
 #include "publish/publisher.h"
 #include "record/recorder.h"
@@ -98,6 +100,8 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
                  &MDIForm1::mnuTrendItem_Click);
     addMenuEntry(QStringLiteral("mnuVibrationItem"), QStringLiteral("&Vibrácie"),
                  &MDIForm1::mnuVibrationItem_Click);
+    addMenuEntry(QStringLiteral("mnuOrdersItem"), QStringLiteral("&Rádová analýza"),
+                 &MDIForm1::mnuOrdersItem_Click);
     // Recording is a drop-down of its own: three commands under one entry.
     recordMenu_ = menuBar_->addMenu(QStringLiteral("&Záznam"));
     recordMenu_->setObjectName(QStringLiteral("mnuRecord"));
@@ -200,12 +204,36 @@ VibrationForm& MDIForm1::vibrationForm()
         SpeedInput* speed = backends_.serial ? form2().speedInput() : nullptr;
         if (!speed)
             speed = noSpeedInput_ = new SpeedInput(this);
-        vibrationForm_ = new VibrationForm(*backends_.vibration, *speed, this);
+        vibrationForm_ = new VibrationForm(sharedVibration(), *speed, this);
         recorder_->addFeed(vibrationForm_->feed());
         measurementLog_->addFeed(vibrationForm_->feed());
         publisher_->addFeed(vibrationForm_->feed());
     }
     return *vibrationForm_;
+}
+
+// The windows (children) go after the members; the shared input's clients keep what they need.
+MDIForm1::~MDIForm1() = default;
+
+OrderForm& MDIForm1::orderForm()
+{
+    if (!orderForm_) {
+        SpeedInput* speed = backends_.serial ? form2().speedInput() : nullptr;
+        if (!speed)
+            speed = noSpeedInput_ ? noSpeedInput_ : (noSpeedInput_ = new SpeedInput(this));
+        orderForm_ = new OrderForm(sharedVibration(), *speed, this);
+        recorder_->addFeed(orderForm_->feed());
+        measurementLog_->addFeed(orderForm_->feed());
+        publisher_->addFeed(orderForm_->feed());
+    }
+    return *orderForm_;
+}
+
+VibrationInputProvider& MDIForm1::sharedVibration()
+{
+    if (!sharedVibration_)
+        sharedVibration_ = std::make_unique<SharedVibrationInputProvider>(*backends_.vibration);
+    return *sharedVibration_;
 }
 
 void MDIForm1::mnuExitItem_Click()
@@ -243,6 +271,13 @@ void MDIForm1::mnuVibrationItem_Click()
     if (!backends_.vibration)
         return;
     vibrationForm().show(mdiArea_);
+}
+
+void MDIForm1::mnuOrdersItem_Click()
+{
+    if (!backends_.vibration)
+        return;
+    orderForm().show(mdiArea_);
 }
 
 void MDIForm1::mnuAboutItem_Click()

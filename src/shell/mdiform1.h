@@ -5,6 +5,7 @@
 #include "report/reportcontent.h"
 
 #include <QMainWindow>
+#include <memory>
 
 class QAction;
 class QCloseEvent;
@@ -29,6 +30,9 @@ class Form1;
 class Form3;
 class TrendForm;
 class VibrationForm;
+class OrderForm;
+class SharedVibrationInputProvider;
+class VibrationInputProvider;
 class SpeedInput;
 class WrappingMenuBar;
 
@@ -37,6 +41,7 @@ class MDIForm1 : public QMainWindow {
 public:
     // `backends` outlives the window and has its clock set: the recorder keeps it from the start.
     explicit MDIForm1(Backends& backends, QWidget* parent = nullptr);
+    ~MDIForm1() override;
 
     QMdiArea* mdiArea() const { return mdiArea_; }
     // The menu bar, on as many rows as the width needs. (QMainWindow::menuBar() would make a new,
@@ -53,6 +58,9 @@ public:
     // The vibration window; its order markers follow the serial window's speed input where there is
     // one.
     VibrationForm& vibrationForm();
+    // The order analysis window: the vibration input (shared with the vibration window) against the
+    // serial window's pulses.
+    OrderForm& orderForm();
 
     static QString aboutText();
 
@@ -79,6 +87,7 @@ public Q_SLOTS:
     void mnuZvlastItem_Click();
     void mnuTrendItem_Click();
     void mnuVibrationItem_Click();
+    void mnuOrdersItem_Click();
     void mnuAboutItem_Click();
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
@@ -90,6 +99,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    VibrationInputProvider& sharedVibration();
     QAction* addMenuEntry(const QString& name, const QString& caption, void (MDIForm1::*slot)());
 
     void recordingChanged();
@@ -111,6 +121,10 @@ private:
     TrendForm* trendForm_ = nullptr;
     VibrationForm* vibrationForm_ = nullptr;
     SpeedInput* noSpeedInput_ = nullptr; // for the vibration window where no serial window can be
+    OrderForm* orderForm_ = nullptr;
+    // The vibration and order windows read one input through this, so both can follow one sound
+    // card that only one program handle may hold.
+    std::unique_ptr<SharedVibrationInputProvider> sharedVibration_;
 };
 
 } // namespace diagnostika

@@ -228,15 +228,27 @@ void VibrationForm::buildControls(QWidget* client)
     connect(drzat_, &QPushButton::clicked, this, &VibrationForm::drzat_Click);
     connect(reset, &QPushButton::clicked, this, &VibrationForm::vynulovat_Click);
 
-    // The shaft's frequency for the order markers: the serial window's counted speed, while its
-    // count covered its interval.
+    // The shaft's frequency for the order markers: from the stamped pulses of the speed line, so
+    // the markers stay on their orders while the speed changes; the serial window's counted speed
+    // (a mean over its interval) where the port cannot time its pulses.
     connect(&speed_, &SpeedInput::counted, client, [this](const CountedSpeed& counted) {
         if (counted.wholeInterval)
-            shaftHz_ = counted.speed / 60.0;
+            countedHz_ = counted.speed / 60.0;
     });
-    connect(&speed_, &SpeedInput::settingsChanged, client, [this](const SpeedInputSettings& s) {
-        if (!s.complete())
-            shaftHz_.reset();
+    const auto follow = [this](const SpeedInputSettings& s) {
+        countedHz_.reset();
+        shaftHz_.reset();
+        tachometer_.reset();
+        if (s.complete())
+            tachometer_ = std::make_unique<orders::Tachometer>(*s.pulsesPerRevolution);
+    };
+    connect(&speed_, &SpeedInput::settingsChanged, client, follow);
+    // The serial window may have picked its port before this window opened.
+    follow(speed_.settings());
+    connect(&speed_, &SpeedInput::edge, client, [this](const LineEvent& event) {
+        const SpeedInputSettings& s = speed_.settings();
+        if (tachometer_ && s.line && event.commEvent == commEventOf(*s.line))
+            tachometer_->addEdge(event.level, event.stampUs, event.timed);
     });
 
     timer_ = makeTimer(client, QStringLiteral("Timer1"), refreshMs);
@@ -454,6 +466,7 @@ void VibrationForm::refresh()
         takeSamples(block);
     }
     lost_ = std::max(lost_, input_->lostSamples());
+    followShaft();
     if (holding_)
         return;
     if (timeDue_)
@@ -514,6 +527,29 @@ void VibrationForm::takeSamples(const VibrationBlock& block)
     while (recent_.size() > keep)
         recent_.pop_front();
     timeDue_ = true;
+}
+
+void VibrationForm::followShaft()
+{
+    shaftHz_ = countedHz_;
+    // A port that only sees levels may miss pulses: its stamped edges do not make a speed.
+    const std::optional<CaptureMode> mode = speed_.settings().captureMode;
+    if (!tachometer_ || (mode != CaptureMode::Counted && mode != CaptureMode::Simulated))
+        return;
+    const std::optional<double> lastUs = tachometer_->lastPulseUs();
+    const std::optional<double> rpm = tachometer_->lastSpeed();
+    if (!lastUs || !rpm || *rpm <= 0)
+        return;
+    tachometer_->forgetBefore(*lastUs);
+    // Pulses that stopped (for three of their periods, or two seconds), or a port no longer
+    // looked at, give no speed, not the last one.
+    const std::optional<std::int64_t> seen = speed_.timing().seenUntilUs;
+    const double periodUs = 60e6 / (*rpm * tachometer_->pulsesPerRevolution());
+    if (!seen || static_cast<double>(*seen) - *lastUs > std::max(2e6, 3 * periodUs)) {
+        shaftHz_.reset();
+        return;
+    }
+    shaftHz_ = *rpm / 60.0;
 }
 
 void VibrationForm::showOverall()

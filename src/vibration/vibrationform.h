@@ -16,6 +16,7 @@
 #include "analysis/zones.h"
 #include "common/measurementform.h"
 #include "common/speedinput.h"
+#include "orders/analysis/tachometer.h"
 #include "platform/vibrationinput.h"
 
 #include <QPointer>
@@ -48,7 +49,8 @@ public:
     std::optional<vibration::Zone> zone() const { return zone_; }
     const vibration::Spectrum* spectrum() const;
     const std::vector<vibration::SpectrumPeak>& peaks() const { return peaks_; }
-    // The shaft's frequency the markers stand at, if the serial window measures speed.
+    // The shaft's frequency the markers stand at, if the serial window measures speed: from the
+    // last revolution's stamped pulses, or where the port cannot time them, its counted speed.
     std::optional<double> shaftHz() const { return shaftHz_; }
     QCustomPlot* spectrumChart() const { return spectrumPlot_; }
     std::uint64_t lostSamples() const { return lost_; }
@@ -75,6 +77,7 @@ private:
     void drawTime();
     void drawSpectrum();
     void inputLost(const VibrationError& error);
+    void followShaft();
     vibration::Scaling scaling() const;
     vibration::SpectrumSettings spectrumSettings() const;
     vibration::AccelerationUnit unit() const;
@@ -90,6 +93,8 @@ private:
     std::optional<vibration::Zone> zone_;
     std::vector<vibration::SpectrumPeak> peaks_;
     std::optional<double> shaftHz_;
+    std::optional<double> countedHz_;                // the serial window's last whole count
+    std::unique_ptr<orders::Tachometer> tachometer_; // the speed line's stamped pulses
     std::deque<float> recent_; // the last samples, in the chosen unit, for the time signal
     std::vector<float> scratch_;
     std::uint64_t lost_ = 0;

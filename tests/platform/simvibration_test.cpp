@@ -6,6 +6,7 @@
 #include <complex>
 #include <gtest/gtest.h>
 #include <numbers>
+#include <tuple>
 
 using namespace diagnostika;
 using diagnostika::test::FakeClock;
@@ -141,3 +142,43 @@ TEST(SimulatedVibration, SimulationPutsTheVibrationOnTheSimulatorAndRefusesWhatI
 }
 
 } // namespace
+
+TEST(SimulatedVibration, ARunUpTurnsTheShaftEvenlyAndItsModeShapesTheTones)
+{
+    // 600 to 3000 min^-1 over 20 s from 2 s: the speed at moments before, during and after, and
+    // the revolutions its integral.
+    SensorBox::Machine m = SensorBox::machineFor(1);
+    m.ramp = SensorBox::Ramp{600, 3000, 2'000, 20'000};
+    const SensorBox box(m);
+    const struct {
+        double seconds, speed, revolutions;
+    } moments[] = {
+        {1, 600, 10},
+        {2, 600, 20},
+        {12, 1800, 20 + 10 * (600 + 1800) / 120.0},
+        {22, 3000, 20 + 20 * (600 + 3000) / 120.0},
+        {25, 3000, 20 + 20 * (600 + 3000) / 120.0 + 150},
+    };
+    for (const auto& t : moments) {
+        EXPECT_NEAR(box.speedAtUs(t.seconds * 1e6), t.speed, 1e-9) << t.seconds;
+        EXPECT_NEAR(box.revolutionsAtUs(t.seconds * 1e6), t.revolutions, 1e-9) << t.seconds;
+    }
+
+    // A mode at 30 Hz, 5 % damping: 1x at 1800 min^-1 sits on it, magnified 1 / (2 zeta) and
+    // lagging a quarter turn; at 600 min^-1 (r = 1/3) magnified 1 / (1 - r^2), in phase.
+    VibrationModel model;
+    model.harmonics = {{{1, 0.5, 0.4}, {2, 0, 0}, {3.5, 0, 0}}};
+    model.modeHz = 30;
+    model.modeDamping = 0.05;
+    const VibratingMachine machine(m, model, 48'000);
+    for (const auto& [shaftHz, gain, lag] :
+         {std::tuple{30.0, 10.0, std::numbers::pi / 2}, {10.0, 1.125, 0.0375}}) {
+        const ShaftTone out = machine.throughMode(model.harmonics[0], shaftHz);
+        EXPECT_NEAR(out.amplitude, 0.5 * gain, 1e-3 * gain) << shaftHz;
+        EXPECT_NEAR(out.phase, 0.4 - lag, 1e-3) << shaftHz;
+    }
+    // The samples carry it: at 12 s (1800 min^-1) the tone is the magnified one.
+    const double at = 12e6;
+    const double angle = twoPi * box.revolutionsAtUs(at);
+    EXPECT_NEAR(machine.tonesAt(at), 5.0 * std::sin(angle + 0.4 - std::numbers::pi / 2), 1e-9);
+}

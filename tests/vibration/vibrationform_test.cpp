@@ -3,6 +3,7 @@
 // left in the build folder.
 #include "platform/sim/simvibration.h"
 #include "support/fakeclock.h"
+#include "support/shaftwindows.h"
 #include "trend/plotlibrary.h"
 #include "vibration/vibrationform.h"
 
@@ -58,6 +59,51 @@ TEST(VibrationWindow, ShowsTheSimulatedMachinesOverallValuesOncePerSecond)
     const QString path = QDir(QStringLiteral(DIAGNOSTIKA_TEST_OUTPUT_DIR))
                              .filePath(QStringLiteral("vibration_simulated.png"));
     EXPECT_TRUE(form.window()->grab().save(path, "PNG")) << path.toStdString();
+    form.close();
+}
+
+} // namespace
+} // namespace diagnostika
+
+namespace diagnostika {
+namespace {
+
+TEST(VibrationWindow, OrderMarkersFollowTheStampedPulsesThroughARunUp)
+{
+    // 600 to 3000 min^-1 in 20 s: the serial window's 1 s count lags by half a second (60 min^-1);
+    // the last revolution's pulses keep the markers on the shaft's orders.
+    test::FakeClock clock(10'000);
+    SensorBox::Machine machine = SensorBox::machineFor(1);
+    machine.ramp = SensorBox::Ramp{600, 3000, 11'000, 20'000};
+    test::ShaftWindows shaft(clock, machine, "4");
+    SimulatedVibrationInputProvider inputs(clock);
+    inputs.setMachine(machine, std::nullopt);
+    VibrationForm form(inputs, *shaft.form2.speedInput());
+    form.show(&shaft.area);
+    form.client()->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+    const SensorBox box(machine);
+    int checked = 0;
+    for (int ms = 1; ms <= 22'000; ++ms) {
+        clock.advance(1);
+        shaft.lines().poll();
+        if (ms % 1000 == 0)
+            shaft.form2.Timer1_Timer();
+        if (ms % VibrationForm::refreshMs != 0)
+            continue;
+        form.refresh();
+        if (ms % 2000 != 0 || ms < 2000)
+            continue;
+        ASSERT_TRUE(form.shaftHz().has_value()) << ms;
+        const double truth = box.speedAtUs(static_cast<double>(clock.milliseconds()) * 1e3) / 60;
+        // The mean over the last revolution: half a revolution behind, 10 min^-1 at the slow end.
+        EXPECT_NEAR(*form.shaftHz(), truth, 0.01 * truth) << ms;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 11);
+    // The port closed: no pulses, no markers.
+    shaft.lines().close();
+    form.refresh();
+    EXPECT_FALSE(form.shaftHz().has_value());
     form.close();
 }
 

@@ -24,6 +24,12 @@ SensorBox::Machine SensorBox::machineFor(int commPort)
 double SensorBox::speedAtUs(double us) const
 {
     const double t = us * 1e-3;
+    if (m_.ramp) {
+        const Ramp& r = *m_.ramp;
+        const double f = r.durationMs > 0 ? std::clamp((t - r.startMs) / r.durationMs, 0.0, 1.0)
+                                          : (t < r.startMs ? 0.0 : 1.0);
+        return r.fromSpeed + (r.toSpeed - r.fromSpeed) * f;
+    }
     return m_.meanSpeed + m_.swing * std::sin(2.0 * std::numbers::pi * t / m_.periodMs);
 }
 
@@ -31,6 +37,17 @@ double SensorBox::revolutionsAtUs(double us) const
 {
     // The integral of the speed over time, in revolutions (speed is per 60000 ms).
     const double t = us * 1e-3;
+    if (m_.ramp) {
+        // Steady before, a trapezoid during, steady after.
+        const Ramp& r = *m_.ramp;
+        const double before = std::min(t, r.startMs);
+        const double during = std::clamp(t - r.startMs, 0.0, r.durationMs);
+        const double after = std::max(0.0, t - r.startMs - r.durationMs);
+        const double rise = r.durationMs > 0 ? (r.toSpeed - r.fromSpeed) / r.durationMs : 0.0;
+        return (r.fromSpeed * before + r.fromSpeed * during + 0.5 * rise * during * during +
+                r.toSpeed * after) /
+               60'000.0;
+    }
     const double w = 2.0 * std::numbers::pi / m_.periodMs;
     return (m_.meanSpeed * t + m_.swing * (1.0 - std::cos(w * t)) / w) / 60'000.0;
 }

@@ -45,11 +45,21 @@ public:
         double phase; // in pulse periods, where the sensor stands at time 0
     };
 
+    // A run-up or coast-down: the speed `fromSpeed` until `startMs`, then changing evenly to
+    // `toSpeed` over `durationMs`, and `toSpeed` after. It takes the drift's place.
+    struct Ramp {
+        double fromSpeed = 0; // min^-1
+        double toSpeed = 0;   // min^-1
+        double startMs = 0;
+        double durationMs = 0;
+    };
+
     struct Machine {
         double meanSpeed; // min^-1
         double swing;     // min^-1, the drift's amplitude
         double periodMs;  // of the drift
         std::array<Sensor, lineCount> sensors;
+        std::optional<Ramp> ramp = std::nullopt;
     };
 
     // The machine behind COM`commPort` (1 to 3).

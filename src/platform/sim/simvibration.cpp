@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <utility>
 
@@ -58,6 +59,16 @@ VibratingMachine::VibratingMachine(const SensorBox::Machine& shaft, const Vibrat
     gain_ = variance > 0 ? model.resonanceRms / std::sqrt(variance) : 0.0;
 }
 
+ShaftTone VibratingMachine::throughMode(const ShaftTone& tone, double shaftHz) const
+{
+    if (model_.modeHz <= 0)
+        return tone;
+    const double r = tone.order * shaftHz / model_.modeHz;
+    const std::complex<double> h =
+        1.0 / std::complex<double>(1.0 - r * r, 2.0 * model_.modeDamping * r);
+    return {tone.order, tone.amplitude * std::abs(h), tone.phase + std::arg(h)};
+}
+
 std::vector<VibrationComponent> VibratingMachine::truthAt(double us) const
 {
     const double shaftHz = shaft_.speedAtUs(us) / 60.0;
@@ -65,9 +76,9 @@ std::vector<VibrationComponent> VibratingMachine::truthAt(double us) const
     const double side = b.amplitude * model_.bearingModulation / 2.0;
     const auto& h = model_.harmonics;
     return {
-        {"1x", h[0].order * shaftHz, h[0].amplitude},
-        {"2x", h[1].order * shaftHz, h[1].amplitude},
-        {"3x", h[2].order * shaftHz, h[2].amplitude},
+        {"1x", h[0].order * shaftHz, throughMode(h[0], shaftHz).amplitude},
+        {"2x", h[1].order * shaftHz, throughMode(h[1], shaftHz).amplitude},
+        {"3x", h[2].order * shaftHz, throughMode(h[2], shaftHz).amplitude},
         {"bearing", b.order * shaftHz, b.amplitude},
         {"bearing-1x", (b.order - 1.0) * shaftHz, side},
         {"bearing+1x", (b.order + 1.0) * shaftHz, side},
@@ -77,9 +88,14 @@ std::vector<VibrationComponent> VibratingMachine::truthAt(double us) const
 double VibratingMachine::tonesAt(double us) const
 {
     const double angle = twoPi * shaft_.revolutionsAtUs(us);
+    // The mode's response follows the speed as it is now: the speed changes slowly against the
+    // mode's own decay.
+    const double shaftHz = model_.modeHz > 0 ? shaft_.speedAtUs(us) / 60.0 : 0.0;
     double a = 0.0;
-    for (const ShaftTone& t : model_.harmonics)
+    for (const ShaftTone& h : model_.harmonics) {
+        const ShaftTone t = throughMode(h, shaftHz);
         a += t.amplitude * std::sin(t.order * angle + t.phase);
+    }
     // The defect passes through the load zone once a turn: the shaft modulates its level.
     const ShaftTone& b = model_.bearing;
     a += b.amplitude * (1.0 + model_.bearingModulation * std::cos(angle)) *
@@ -126,9 +142,10 @@ bool SimulatedVibrationInput::open(const VibrationSettings& settings, VibrationE
         return false;
     }
     settings_ = settings;
-    machine_ = std::make_unique<VibratingMachine>(SensorBox::machineFor(port),
-                                                  VibratingMachine::defaultModel(), settings.rate,
-                                                  static_cast<unsigned>(port));
+    machine_ = std::make_unique<VibratingMachine>(
+        shaftOverride_.value_or(SensorBox::machineFor(port)),
+        modelOverride_.value_or(VibratingMachine::defaultModel()), settings.rate,
+        static_cast<unsigned>(port));
     startMs_ = clock_.milliseconds();
     next_ = 0;
     lost_ = 0;
@@ -228,7 +245,9 @@ SimulatedVibrationInputProvider::capabilities(const QString& source, VibrationEr
 
 std::unique_ptr<VibrationInput> SimulatedVibrationInputProvider::create()
 {
-    return std::make_unique<SimulatedVibrationInput>(clock_);
+    auto input = std::make_unique<SimulatedVibrationInput>(clock_);
+    input->setMachine(shaft_, model_);
+    return input;
 }
 
 } // namespace diagnostika

@@ -32,13 +32,18 @@ struct ShaftTone {
 };
 
 struct VibrationModel {
-    std::array<ShaftTone, 3> harmonics; // 1x, 2x, 3x
+    std::array<ShaftTone, 3> harmonics; // 1x, 2x, 3x by default; any orders may be set
     ShaftTone bearing;                  // the outer-race tone
     double bearingModulation = 0.0;     // depth: each sideband is amplitude * depth / 2
     double resonanceHz = 0.0;
     double resonanceDamping = 0.0; // fraction of critical
     double resonanceRms = 0.0;     // m/s^2
     double noiseRms = 0.0;         // m/s^2, white
+    // A mode of the machine's structure that the shaft's tones pass through as the speed changes
+    // (none at 0): each tone's level is multiplied, and its phase delayed, by a single degree of
+    // freedom's response 1 / (1 - r^2 + j 2 zeta r), r its frequency over the mode's.
+    double modeHz = 0.0;
+    double modeDamping = 0.0; // zeta, fraction of critical
 };
 
 // A component's truth at one moment.
@@ -60,6 +65,9 @@ public:
     const VibrationModel& model() const { return model_; }
     // Every tone's frequency and level at `us` (tick-clock microseconds).
     std::vector<VibrationComponent> truthAt(double us) const;
+    // `tone` as it comes out of the structure's mode with the shaft turning at `shaftHz`: its
+    // level multiplied and its phase delayed by the mode's response (unchanged without a mode).
+    ShaftTone throughMode(const ShaftTone& tone, double shaftHz) const;
     // The tones alone (no resonance, no noise) at `us`, in m/s^2.
     double tonesAt(double us) const;
     // The next sample at `us`, in m/s^2: tones plus the resonance and noise, which run on from the
@@ -100,6 +108,13 @@ public:
     std::vector<VibrationBlock> takeBlocks() override;
     std::uint64_t lostSamples() const override { return lost_; }
 
+    // Puts a different shaft and vibration behind the next openings (tests and benchmarks drive a
+    // run-up); none: the machine of the source's port and the default vibration.
+    void setMachine(std::optional<SensorBox::Machine> shaft, std::optional<VibrationModel> model)
+    {
+        shaftOverride_ = std::move(shaft);
+        modelOverride_ = std::move(model);
+    }
     // The machine of the open input (its truth), or null.
     const VibratingMachine* machine() const { return machine_.get(); }
     // The tick-clock microseconds of sample 0.
@@ -111,6 +126,8 @@ private:
     void wake();
 
     const TickClock& clock_;
+    std::optional<SensorBox::Machine> shaftOverride_;
+    std::optional<VibrationModel> modelOverride_;
     std::unique_ptr<VibratingMachine> machine_;
     VibrationSettings settings_;
     std::int64_t startMs_ = 0;
@@ -128,9 +145,17 @@ public:
     std::optional<VibrationCapabilities> capabilities(const QString& source,
                                                       VibrationError* error) override;
     std::unique_ptr<VibrationInput> create() override;
+    // The shaft and vibration of the inputs made from now on (see SimulatedVibrationInput).
+    void setMachine(std::optional<SensorBox::Machine> shaft, std::optional<VibrationModel> model)
+    {
+        shaft_ = std::move(shaft);
+        model_ = std::move(model);
+    }
 
 private:
     const TickClock& clock_;
+    std::optional<SensorBox::Machine> shaft_;
+    std::optional<VibrationModel> model_;
 };
 
 } // namespace diagnostika
