@@ -3,6 +3,7 @@
 // ends the program; its client area holds the measurement windows.
 
 #include <QMainWindow>
+#include <memory>
 
 class QAction;
 class QCloseEvent;
@@ -14,6 +15,9 @@ namespace diagnostika {
 struct Backends;
 namespace record {
 class Recorder;
+}
+namespace setup {
+class Setup;
 }
 class Form2;
 class Form1;
@@ -28,6 +32,7 @@ class MDIForm1 : public QMainWindow {
 public:
     // `backends` outlives the window and has its clock set: the recorder keeps it from the start.
     explicit MDIForm1(Backends& backends, QWidget* parent = nullptr);
+    ~MDIForm1() override;
 
     QMdiArea* mdiArea() const { return mdiArea_; }
     // The menu bar, on as many rows as the width needs. (QMainWindow::menuBar() would make a new,
@@ -54,6 +59,12 @@ public:
     // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
     static QString defaultRecordingFolder();
 
+    // Setups: the open windows and their settings. Opening applies them as a user would pick them
+    // and tells in one box what was not applied; false when the file was not a setup at all.
+    setup::Setup& setup() const { return *setup_; }
+    bool openSetup(const QString& path);
+    bool saveSetup(const QString& path);
+
 public Q_SLOTS:
     void mnuExitItem_Click();
     void mnuSerialItem_Click();
@@ -65,6 +76,8 @@ public Q_SLOTS:
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
     void mnuRecordFolder_Click();
+    void mnuSetupSave_Click();
+    void mnuSetupOpen_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,10 +87,12 @@ private:
 
     void recordingChanged();
     QString lastRecordingFolder() const;
+    void addSetupSections();
 
     Backends& backends_;
     QString title_;
     record::Recorder* recorder_ = nullptr;
+    std::unique_ptr<setup::Setup> setup_;
     QMenu* recordMenu_ = nullptr;
     WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;
