@@ -56,6 +56,26 @@ TEST(CommandLineTest, OptionsReachTheBackendsAndTheDemonstration)
     EXPECT_EQ(cl->openWindows, (QStringList{QStringLiteral("game"), QStringLiteral("com")}));
     EXPECT_EQ(cl->screenshotPath, QStringLiteral("x.png"));
     EXPECT_EQ(cl->screenshotAfterMs, 250);
+    EXPECT_FALSE(cl->headless);
+    EXPECT_EQ(cl->recordSplit, CommandLine::Split::None);
+
+    // Unattended: a day's files by default, so that no file grows without bound.
+    for (const auto& [args, split] :
+         {std::pair{QStringList{}, CommandLine::Split::Day},
+          {QStringList{QStringLiteral("--record-split"), QStringLiteral("hour")},
+           CommandLine::Split::Hour},
+          {QStringList{QStringLiteral("--record-split"), QStringLiteral("none")},
+           CommandLine::Split::None}}) {
+        auto unattended = parse(QStringList{QStringLiteral("--headless"), QStringLiteral("--setup"),
+                                            QStringLiteral("s.json"), QStringLiteral("--record"),
+                                            QStringLiteral("z")} +
+                                    args,
+                                &error);
+        ASSERT_TRUE(unattended) << error.toStdString();
+        EXPECT_TRUE(unattended->headless);
+        EXPECT_EQ(unattended->setupPath, QStringLiteral("s.json"));
+        EXPECT_EQ(unattended->recordSplit, split);
+    }
 }
 
 TEST(CommandLineTest, MistakesAreReportedNotGuessed)
@@ -72,6 +92,8 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--record"), QString()},
         {QStringLiteral("--record"), QStringLiteral("   ")},
         {QStringLiteral("--open"), QStringLiteral(",")},
+        {QStringLiteral("--setup"), QString()},
+        {QStringLiteral("--record-split"), QStringLiteral("week")},
         {QStringLiteral("--bogus")},
         {QStringLiteral("stray")},
     };
