@@ -3,6 +3,7 @@
 #include "record/csvreader.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -264,6 +265,61 @@ TEST(DemonstrationTest, RecordingLeavesValidFilesForEveryWindow)
     const auto rows = test::readCsvFile(QDir(folder).filePath(lpt.value(0)));
     ASSERT_TRUE(rows && rows->size() > 2);
     EXPECT_TRUE((*rows)[2][5].contains(QLatin1Char('.'))) << (*rows)[2][5].toStdString();
+}
+
+// The unattended run as a service starts it: no display, the serial window set up from a file,
+// ended by SIGTERM with its files whole and the end in its log.
+TEST(DemonstrationTest, HeadlessRecordingFromASetupEndsOnATermSignalWithItsFilesWhole)
+{
+    QTemporaryDir dir;
+    const QString setup = dir.filePath(QStringLiteral("setup.json"));
+    QFile file(setup);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"format": "diagnostika-setup", "version": 1, "windows": {"com": {
+        "speedInput": "CTS", "pulsesPerRevolution": "6", "interval": "1s", "port": "COM1"}}})");
+    file.close();
+    const QString folder = dir.filePath(QStringLiteral("zaznam"));
+    QProcess program;
+    program.setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // --headless alone must do
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
+                  {QStringLiteral("--simulate"), QStringLiteral("--setup"), setup,
+                   QStringLiteral("--record"), folder, QStringLiteral("--headless")});
+    // The log's first line comes once the recording has started; the setup is applied before the
+    // event loop runs, and a signal waits for it.
+    program.setReadChannel(QProcess::StandardError);
+    QByteArray told;
+    while (!told.contains("Záznam sa začal") && program.waitForReadyRead(20000))
+        told += program.readAllStandardError();
+    ASSERT_TRUE(told.contains("Záznam sa začal")) << told.toStdString();
+    program.terminate(); // SIGTERM
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 128 + 15);
+
+    const QDir recorded(folder);
+    const QStringList csv = recorded.entryList({QStringLiteral("*.csv")});
+    EXPECT_EQ(csv.size(), 2) << csv.join(u' ').toStdString(); // readings and edges
+    for (const QString& name : csv)
+        EXPECT_TRUE(test::readCsvFile(recorded.filePath(name)).has_value()) << name.toStdString();
+    const QStringList meta = recorded.entryList({QStringLiteral("*_com.json")});
+    ASSERT_EQ(meta.size(), 1);
+    QFile json(recorded.filePath(meta[0]));
+    ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+    const QJsonObject values = QJsonDocument::fromJson(json.readAll())
+                                   .object()[u"settings"]
+                                   .toArray()
+                                   .last()[u"values"]
+                                   .toObject();
+    EXPECT_EQ(values[u"port"].toString(), QStringLiteral("COM1"));
+    EXPECT_EQ(values[u"snimace"].toString(), QStringLiteral("6"));
+    QFile log(recorded.filePath(QStringLiteral("diagnostika.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Koniec na signál 15"));
 }
 
 } // namespace
