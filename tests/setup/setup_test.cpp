@@ -1,195 +1,113 @@
 // Setups: every setting of every window saved and opened again in a fresh program, and a file that
 // cannot be applied whole telling, in one box, what was not applied while the rest applies.
-#include "com/form2.h"
-#include "common/messages.h"
 #include "game/form3.h"
 #include "lpt/form1.h"
-#include "platform/backends.h"
-#include "platform/sim/simvibration.h"
-#include "setup/setup.h"
-#include "shell/mdiform1.h"
-#include "support/fakeclock.h"
-#include "support/fakejoystick.h"
-#include "support/fakeportio.h"
-#include "support/fakeserial.h"
+#include "program.h"
 #include "trend/trendform.h"
 #include "vibration/vibrationform.h"
 
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
-#include <QLineEdit>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
 
 using namespace diagnostika;
+using test::Program;
 
 namespace {
 
-// A whole program on fakes: its main window, the windows it opens, the boxes it shows.
-struct Program {
-    Program()
-    {
-        auto clock = std::make_unique<test::FakeClock>(10'000);
-        backends.vibration = std::make_unique<SimulatedVibrationInputProvider>(*clock);
-        backends.clock = std::move(clock);
-        backends.joystick = std::make_unique<test::FakeJoystick>();
-        backends.portIo = std::make_unique<test::FakePortIo>();
-        auto fake = std::make_unique<test::FakeSerialLinesProvider>();
-        serial = fake.get();
-        backends.serial = std::move(fake);
-        main = std::make_unique<MDIForm1>(backends);
-        main->show();
-        previous = setInformationPresenter([this](QWidget*, const QString&, const QString& text,
-                                                  const QString&) { boxes << text; });
-    }
-    ~Program()
-    {
-        main.reset();
-        setInformationPresenter(previous);
-    }
-
-    MeasurementForm& form(const QString& window)
-    {
-        if (window == u"com")
-            return main->form2();
-        if (window == u"lpt")
-            return main->form1();
-        if (window == u"game")
-            return main->form3();
-        if (window == u"trend")
-            return main->trendForm();
-        return main->vibrationForm();
-    }
-    QWidget* control(const QString& window, const QString& name)
-    {
-        return form(window).client() ? form(window).client()->findChild<QWidget*>(name) : nullptr;
-    }
-    // What the control shows: a list's item, an entry's text, a scroll bar's value, a box's check.
-    QString shown(const QString& window, const QString& name)
-    {
-        QWidget* w = control(window, name);
-        if (auto* list = qobject_cast<QComboBox*>(w))
-            return list->currentText();
-        if (auto* entry = qobject_cast<QLineEdit*>(w))
-            return entry->text();
-        if (auto* bar = qobject_cast<QScrollBar*>(w))
-            return QString::number(bar->value());
-        if (auto* button = qobject_cast<QAbstractButton*>(w))
-            return button->isChecked() ? QStringLiteral("checked") : QString();
-        return QStringLiteral("<no control>");
-    }
-    // Sets the control as the user does, through the signals the user's action gives.
-    void pickAsUser(const QString& window, const QString& name, const QString& value)
-    {
-        QWidget* w = control(window, name);
-        if (auto* list = qobject_cast<QComboBox*>(w)) {
-            const int index = value == u"@last" ? list->count() - 1 : list->findText(value);
-            ASSERT_GE(index, 0) << name.toStdString() << " " << value.toStdString();
-            list->setCurrentIndex(index);
-            Q_EMIT list->activated(index);
-        } else if (auto* entry = qobject_cast<QLineEdit*>(w)) {
-            entry->setText(value);
-            Q_EMIT entry->editingFinished();
-        } else if (auto* bar = qobject_cast<QScrollBar*>(w)) {
-            bar->setValue(value.toInt());
-        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-            if (button->isChecked() != (value == u"checked"))
-                button->click();
-        } else {
-            FAIL() << "no control " << name.toStdString();
-        }
-    }
-
-    Backends backends;
-    test::FakeSerialLinesProvider* serial = nullptr;
-    std::unique_ptr<MDIForm1> main;
-    QStringList boxes;
-    InformationPresenter previous;
-};
+MeasurementForm& form(Program& p, const char* window)
+{
+    const std::string_view w(window);
+    if (w == "com")
+        return p.main->form2();
+    if (w == "lpt")
+        return p.main->form1();
+    if (w == "game")
+        return p.main->form3();
+    if (w == "trend")
+        return p.main->trendForm();
+    return p.main->vibrationForm();
+}
 
 struct Picked {
     const char* window;
-    const char* control;
-    const char* value; // "@last": a list's last item, whatever it is
+    const char* key;     // in the file
+    const char* control; // in the window
+    QJsonValue value;    // each away from the window's initial setting
+    const char* shown;   // what the control then shows
 };
 
-// Every setting a setup holds, each away from the window's initial one.
 const Picked everySetting[] = {
-    {"com", "vstup", "DSR"},
-    {"com", "snimace", "6"},
-    {"com", "interval", "10s"},
-    {"com", "priemerobj", "12"},
-    {"com", "vstupposuvu", "CTS"},
-    {"com", "znacka", "5"},
-    {"com", "vstupuhla", "DSR"},
-    {"com", "znackau", "3"},
-    {"com", "vstupintervalu", "CD"},
-    {"com", "vstupfrekv", "CTS"},
-    {"com", "port", "COM2"},
-    {"trend", "rozsah", "10 min"},
-    {"vib", "vzorkovanie", "@last"},
-    {"vib", "citlivost", "50"},
-    {"vib", "rozsah", "2"},
-    {"vib", "jednotka", "g"},
-    {"vib", "skupina", "skupina 1: nad 300 kW"},
-    {"vib", "zaklad", "poddajný"},
-    {"vib", "pasmo", "2 až 1000 Hz"},
-    {"vib", "ciary", "3200"},
-    {"vib", "okno", "flat-top"},
-    {"vib", "priemerovanie", "exponenciálny"},
-    {"vib", "pocet", "8"},
-    {"vib", "amplituda", "špička"},
-    {"vib", "os", "logaritmická"},
-    {"lpt", "volba", "Napätie"},
-    {"lpt", "o180", "checked"},
-    {"lpt", "NEG", "checked"},
-    {"lpt", "takttimera", "250"},
-    {"lpt", "port", "LPT2"},
-    {"game", "VScroll1", "300"},
+    {"com", "speedInput", "vstup", "DSR", "DSR"},
+    {"com", "pulsesPerRevolution", "snimace", 6, "6"},
+    {"com", "interval", "interval", "10s", "10s"},
+    {"com", "diameter_m", "priemerobj", "12", "12"},
+    {"com", "displacementInput", "vstupposuvu", "CTS", "CTS"},
+    {"com", "displacementMark_mm", "znacka", "5", "5"},
+    {"com", "angleInput", "vstupuhla", "DSR", "DSR"},
+    {"com", "angleMark_deg", "znackau", "3", "3"},
+    {"com", "durationInput", "vstupintervalu", "CD", "CD"},
+    {"com", "frequencyInput", "vstupfrekv", "CTS", "CTS"},
+    {"com", "port", "port", "COM2", "COM2"},
+    {"trend", "span", "rozsah", "10 min", "10 min"},
+    {"vib", "sampleRate", "vzorkovanie", "96000 Hz", "96000 Hz"},
+    {"vib", "sensitivity_mV_per_g", "citlivost", "50", "50"},
+    {"vib", "inputRange_V", "rozsah", "2", "2"},
+    {"vib", "unit", "jednotka", "g", "g"},
+    {"vib", "machineGroup", "skupina", "skupina 1: nad 300 kW", "skupina 1: nad 300 kW"},
+    {"vib", "foundation", "zaklad", "poddajný", "poddajný"},
+    {"vib", "band", "pasmo", "2 až 1000 Hz", "2 až 1000 Hz"},
+    {"vib", "lines", "ciary", 3200, "3200"},
+    {"vib", "window", "okno", "flat-top", "flat-top"},
+    {"vib", "averaging", "priemerovanie", "exponenciálny", "exponenciálny"},
+    {"vib", "averages", "pocet", "8", "8"},
+    {"vib", "amplitude", "amplituda", "špička", "špička"},
+    {"vib", "axis", "os", "logaritmická", "logaritmická"},
+    {"lpt", "quantity", "volba", "Napätie", "Napätie"},
+    {"lpt", "angleRange_deg", "o180", "180", "true"},
+    {"lpt", "negative", "NEG", true, "true"},
+    {"lpt", "period_ms", "takttimera", 250, "250"},
+    {"lpt", "port", "port", "LPT2", "LPT2"},
+    {"game", "period_ms", "VScroll1", 300, "300"},
 };
 
+// A setup with every setting opened in one program, saved, and opened in a fresh one: both show
+// every setting, and the windows' own handlers have acted on them.
 TEST(Setup, SavedAndOpenedInAFreshProgramRestoresEverySettingOfEveryWindowThroughItsHandlers)
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("nastavenie.json"));
-    std::map<std::pair<QString, QString>, QString> expected;
-    {
-        Program before;
-        before.main->mnuSerialItem_Click();
-        before.main->mnuTrendItem_Click();
-        before.main->mnuVibrationItem_Click();
-        before.main->mnuLPTItem_Click();
-        before.main->mnuZvlastItem_Click();
-        for (const Picked& p : everySetting) {
-            const QString window = QString::fromLatin1(p.window);
-            const QString name = QString::fromLatin1(p.control);
-            const QString initial = before.shown(window, name);
-            before.pickAsUser(window, name, QString::fromUtf8(p.value));
-            const QString picked = before.shown(window, name);
-            EXPECT_NE(picked, initial) << p.control << ": not a change";
-            expected[{window, name}] = picked;
-        }
-        ASSERT_TRUE(before.main->saveSetup(path));
-        EXPECT_TRUE(before.boxes.isEmpty()) << before.boxes.join(u'\n').toStdString();
-    }
-
-    Program after;
-    ASSERT_TRUE(after.main->openSetup(path));
-    EXPECT_TRUE(after.boxes.isEmpty()) << after.boxes.join(u'\n').toStdString();
+    QJsonObject windows;
     for (const Picked& p : everySetting) {
-        const QString window = QString::fromLatin1(p.window);
-        const QString name = QString::fromLatin1(p.control);
-        EXPECT_TRUE(after.form(window).isOpen()) << p.window;
-        const QString picked = expected[{window, name}];
-        EXPECT_EQ(after.shown(window, name), picked) << p.window << " " << p.control;
+        QJsonObject settings = windows[QLatin1String(p.window)].toObject();
+        settings.insert(QLatin1String(p.key), p.value);
+        windows.insert(QLatin1String(p.window), settings);
     }
-    // The windows' own handlers ran: the port picked is open, the periods picked drive the timers.
+    QTemporaryDir folder;
+    const QString first = folder.filePath(QStringLiteral("first.json"));
+    const QString saved = folder.filePath(QStringLiteral("saved.json"));
+    test::writeFile(first, QJsonDocument(QJsonObject{{"format", "diagnostika-setup"},
+                                                     {"version", 1},
+                                                     {"windows", windows}})
+                               .toJson());
+
+    Program before;
+    ASSERT_TRUE(before.main->openSetup(first));
+    ASSERT_TRUE(before.main->saveSetup(saved));
+    Program after;
+    ASSERT_TRUE(after.main->openSetup(saved));
+    for (Program* program : {&before, &after}) {
+        EXPECT_TRUE(program->boxes.isEmpty()) << program->boxes.join(u'\n').toStdString();
+        for (const Picked& p : everySetting) {
+            ASSERT_TRUE(form(*program, p.window).isOpen()) << p.window;
+            EXPECT_EQ(program->shown(form(*program, p.window), QLatin1String(p.control)),
+                      QString::fromUtf8(p.shown))
+                << p.window << " " << p.key;
+        }
+    }
     ASSERT_NE(after.main->form2().MSComm1(), nullptr);
     EXPECT_TRUE(after.main->form2().MSComm1()->isOpen());
     EXPECT_EQ(after.main->form2().MSComm1()->commPort(), 2);
@@ -205,77 +123,56 @@ struct Faulty {
     const char* json;
     bool applied;                  // taken as a setup at all
     std::vector<const char*> told; // each in the one box
-    std::function<void(Program&)> arrange;
-    std::function<void(Program&)> check; // what applied regardless
+    const char* window;            // open or closed after it, as `open` says
+    bool open;
+    int portOpen = -1; // the serial window's port after it: 1 open, 0 not, -1 either
+    std::function<void(Program&)> arrange = {};
 };
 
 TEST(Setup, AFileNotAppliedWholeTellsInOneBoxWhatWasNotAppliedAndAppliesTheRest)
 {
+    // clang-format off
     const Faulty cases[] = {
-        {"not a setup",
-         R"({"hello": 1})",
-         false,
-         {"nie je to nastavenie"},
-         {},
-         [](Program& p) { EXPECT_FALSE(p.main->form2().isOpen()); }},
-        {"not JSON",
-         "com: COM1",
-         false,
-         {"nie je to nastavenie", "JSON"},
-         {},
-         [](Program& p) { EXPECT_FALSE(p.main->form2().isOpen()); }},
-        {"a newer format with a setting this program does not know",
+        {"not a setup", R"({"hello": 1})", false, {"nie je to nastavenie"}, "com", false},
+        {"not JSON", "com: COM1", false, {"nie je to nastavenie", "JSON"}, "com", false},
+        {"a newer format, a setting unknown",
          R"({"format":"diagnostika-setup","version":7,"windows":{"com":{"port":"COM1","gearRatio":3}}})",
-         true,
-         {"novšej verzie", "formát 7", "gearRatio"},
-         {},
-         [](Program& p) { EXPECT_TRUE(p.main->form2().MSComm1()->isOpen()); }},
-        {"a value the window does not offer",
-         R"({"format":"diagnostika-setup","version":1,"windows":{"com":{"snimace":"4","pulsesPerRevolution":5,"speedInput":"DSR"}}})",
-         true,
-         {"pulsesPerRevolution", "„5“", "snimace"},
-         {},
-         [](Program& p) { EXPECT_EQ(p.shown("com", "vstup"), QStringLiteral("DSR")); }},
-        {"a period out of the scroll bar's range and a window unknown",
+         true, {"novšej verzie", "formát 7", "gearRatio"}, "com", true, 1},
+        {"a value not offered",
+         R"({"format":"diagnostika-setup","version":1,"windows":{"com":{"snimace":"4","pulsesPerRevolution":5}}})",
+         true, {"pulsesPerRevolution", "„5“", "snimace"}, "com", true},
+        {"a period out of range, a window unknown",
          R"({"format":"diagnostika-setup","version":1,"windows":{"game":{"period_ms":5000},"orders":{}}})",
-         true,
-         {"Meranie GAME", "period_ms", "„5000“", "„orders“"},
-         {},
-         [](Program& p) { EXPECT_TRUE(p.main->form3().isOpen()); }},
+         true, {"Meranie GAME", "period_ms", "„5000“", "„orders“"}, "game", true},
         // The port fails as when picked by hand: the window's own box, nothing more.
         {"a port another program holds",
          R"({"format":"diagnostika-setup","version":1,"windows":{"com":{"port":"COM1"}}})",
-         true,
-         {"Port používa iný program alebo zariadenie"},
-         [](Program& p) { p.serial->failOpen(1, SerialError::Kind::InUse, QStringLiteral("x")); },
-         [](Program& p) { EXPECT_FALSE(p.main->form2().MSComm1()->isOpen()); }},
+         true, {"Port používa iný program alebo zariadenie"}, "com", true, 0,
+         [](Program& p) { p.serial->failOpen(1, SerialError::Kind::InUse); }},
         // A window open now but not in the setup closes.
-        {"a window not listed",
-         R"({"format":"diagnostika-setup","version":1,"windows":{}})",
-         true,
-         {},
-         [](Program& p) { p.main->mnuZvlastItem_Click(); },
-         [](Program& p) { EXPECT_FALSE(p.main->form3().isOpen()); }},
+        {"a window not listed", R"({"format":"diagnostika-setup","version":1,"windows":{}})",
+         true, {}, "game", false, -1, [](Program& p) { p.main->mnuZvlastItem_Click(); }},
     };
+    // clang-format on
     QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("setup.json"));
     for (const Faulty& c : cases) {
         SCOPED_TRACE(c.what);
-        const QString path = folder.filePath(QStringLiteral("setup.json"));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(c.json);
-        file.close();
+        test::writeFile(path, c.json);
         Program p;
         if (c.arrange)
             c.arrange(p);
         EXPECT_EQ(p.main->openSetup(path), c.applied);
         // A window closed goes when the toolkit has torn it down.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(form(p, c.window).isOpen(), c.open);
+        if (c.portOpen >= 0) {
+            EXPECT_EQ(p.main->form2().MSComm1()->isOpen(), c.portOpen == 1);
+        }
         ASSERT_EQ(p.boxes.size(), c.told.empty() ? 0 : 1) << p.boxes.join(u'\n').toStdString();
         for (const char* text : c.told)
             EXPECT_TRUE(p.boxes[0].contains(QString::fromUtf8(text)))
                 << text << " not in: " << p.boxes[0].toStdString();
-        c.check(p);
     }
 }
 
