@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QImage>
 #include <cstdio>
+#include <string_view>
 
 namespace diagnostika {
 namespace {
@@ -68,6 +69,20 @@ struct Options {
         QStringLiteral("publish-password-file"),
         QStringLiteral("The broker's password is the first line of <file>."),
         QStringLiteral("file")};
+    QCommandLineOption setup{
+        QStringLiteral("setup"),
+        QStringLiteral("Open the setup <file> at start: its windows with their "
+                       "settings, as \"Otvoriť nastavenie...\" does."),
+        QStringLiteral("file")};
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a display (Qt's offscreen platform); messages go to standard "
+                       "error and to the recording's log. Ends on SIGTERM or SIGINT.")};
+    QCommandLineOption recordSplit{
+        QStringLiteral("record-split"),
+        QStringLiteral("Start a new set of recording files every hour or day (default: day with "
+                       "--headless, else never)."),
+        QStringLiteral("hour|day|none")};
     QCommandLineOption after{QStringLiteral("after"),
                              QStringLiteral("Delay before the screenshot or the report "
                                             "(default 3000)."),
@@ -94,6 +109,9 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.report);
     parser.addOption(o.publish);
     parser.addOption(o.publishPassword);
+    parser.addOption(o.setup);
+    parser.addOption(o.headless);
+    parser.addOption(o.recordSplit);
 }
 
 std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Options& o,
@@ -105,7 +123,8 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     // never what was meant.
     for (const QCommandLineOption* option :
          {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
-          &o.gamePeriod, &o.record, &o.report, &o.publish, &o.publishPassword}) {
+          &o.gamePeriod, &o.record, &o.report, &o.publish, &o.publishPassword, &o.setup,
+          &o.recordSplit}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
                          .arg(option->names().constFirst());
@@ -146,6 +165,19 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     cl.screenshotPath = parser.value(o.screenshot);
     cl.recordFolder = parser.value(o.record);
     cl.reportPath = parser.value(o.report);
+    cl.setupPath = parser.value(o.setup);
+    cl.headless = parser.isSet(o.headless);
+    const QString split = parser.isSet(o.recordSplit) ? parser.value(o.recordSplit).trimmed()
+                          : cl.headless               ? QStringLiteral("day")
+                                                      : QStringLiteral("none");
+    if (split == u"hour")
+        cl.recordSplit = CommandLine::Split::Hour;
+    else if (split == u"day")
+        cl.recordSplit = CommandLine::Split::Day;
+    else if (split != u"none") {
+        *error = QStringLiteral("--record-split needs hour, day or none, not '%1'").arg(split);
+        return std::nullopt;
+    }
     bool ok = false;
     cl.screenshotAfterMs = parser.value(o.after).toInt(&ok);
     if (!ok || cl.screenshotAfterMs < 0) {
@@ -272,6 +304,18 @@ std::optional<CommandLine> parseBeforeWindowSystem(int argc, const char* const* 
     int coreArgc = argc;
     QCoreApplication core(coreArgc, const_cast<char**>(argv));
     return parseCommandLine(argc, argv);
+}
+
+bool wantsHeadless(int argc, const char* const* argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--")
+            break;
+        if (argument == "--headless" || argument == "-headless")
+            return true;
+    }
+    return false;
 }
 
 bool saveScreenshot(const QImage& image, const QString& path, QString* reason)

@@ -24,7 +24,17 @@ struct CommandLine {
     QString reportPath;
     // When set: publish every open window's readings to this broker from the start.
     std::optional<publish::PublishSettings> publish;
+    QString setupPath; // when set: open this setup at start, as "Otvoriť nastavenie..." does
+    // No display: Qt's offscreen platform, and what would be a box goes to standard error (and to
+    // the recording's log).
+    bool headless = false;
+    // While recording: a new set of files every hour or every day, or one set throughout.
+    enum class Split { None, Hour, Day } recordSplit = Split::None;
 };
+
+// Whether the arguments ask for no display; read before the application exists, to pick the
+// platform.
+bool wantsHeadless(int argc, const char* const* argv);
 
 // Parses the application's arguments (as left by QApplication). --help and --version print and
 // exit, as does an error, with a message on standard error: status 1 for an option it does not

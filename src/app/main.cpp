@@ -1,9 +1,11 @@
 #include "commandline.h"
+#include "common/messages.h"
 #include "game/form3.h"
 #include "orderlyquit.h"
 #include "platform/backends.h"
 #include "publish/publisher.h"
 #include "record/recorder.h"
+#include "record/unattended.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
 
@@ -21,6 +23,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("diagnostika"));
     QApplication::setApplicationVersion(QStringLiteral(DIAGNOSTIKA_VERSION));
     // What only prints and exits needs no window system: answered before it is started.
+    // Without a display the offscreen platform stands in: nothing is shown, everything runs.
+    if (wantsHeadless(argc, argv))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     const std::optional<CommandLine> early = parseBeforeWindowSystem(argc, argv);
 
     QApplication app(argc, argv);
@@ -37,16 +42,34 @@ int main(int argc, char* argv[])
     MDIForm1 main(backends);
     main.show();
     // Recording starts before the windows open, so each records from its first reading.
-    // Unattended runs are told on standard error, not by a box that waits for someone.
+    // Unattended runs are told on standard error, and into the recording's log, not by a box that
+    // waits for someone.
+    using record::UnattendedRecording;
+    const UnattendedRecording::Split split =
+        cl.recordSplit == CommandLine::Split::Hour  ? UnattendedRecording::Split::Hour
+        : cl.recordSplit == CommandLine::Split::Day ? UnattendedRecording::Split::Day
+                                                    : UnattendedRecording::Split::None;
+    UnattendedRecording unattended(main.recorder(), *backends.clock, split);
+    if (cl.headless)
+        setInformationPresenter([&unattended](QWidget*, const QString&, const QString& text,
+                                              const QString& detail) {
+            unattended.tell(
+                detail.isEmpty() ? text : text + QStringLiteral(" (") + detail + QLatin1Char(')'));
+        });
     if (!cl.recordFolder.isEmpty()) {
         QString error;
-        if (!main.recorder().start(cl.recordFolder, &error)) {
+        const bool started = cl.headless || cl.recordSplit != CommandLine::Split::None
+                                 ? unattended.start(cl.recordFolder, &error)
+                                 : main.recorder().start(cl.recordFolder, &error);
+        if (!started) {
             std::fprintf(stderr, "diagnostika: %s\n", qPrintable(error));
             return 1;
         }
     }
     if (cl.publish)
         main.publisher().start(*cl.publish);
+    if (!cl.setupPath.isEmpty() && !main.openSetup(cl.setupPath) && cl.headless)
+        return 1; // nothing to record unattended: told already
     for (const QString& name : cl.openWindows) {
         if (name == QLatin1String("com"))
             main.mnuSerialItem_Click();
@@ -87,5 +110,8 @@ int main(int argc, char* argv[])
         });
     }
     const int rc = execUntilQuit(main, quitSignals);
+    if (quitSignals.received() != 0 && !cl.recordFolder.isEmpty())
+        unattended.tell(QStringLiteral("Koniec na signál %1: súbory záznamu sú zatvorené a celé.")
+                            .arg(quitSignals.received()));
     return status != 0 ? status : rc;
 }

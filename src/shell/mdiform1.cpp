@@ -17,6 +17,8 @@
 #include "record/recorder.h"
 #include "report/measurementlog.h"
 #include "report/reportdialog.h"
+#include "setup/controlsection.h"
+#include "setup/setup.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
 #include "vibration/vibrationform.h"
@@ -27,6 +29,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -46,6 +49,7 @@ QSettings settings()
 
 const QString lastFolderKey = QStringLiteral("zaznam/priecinok");
 const QString publishKey = QStringLiteral("odosielanie/nastavenia");
+const QString lastSetupKey = QStringLiteral("nastavenie/subor");
 
 } // namespace
 
@@ -123,6 +127,19 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     QAction* reportAction = recordMenu_->addAction(QStringLiteral("Protokol z merania..."));
     reportAction->setObjectName(QStringLiteral("mnuReport"));
     connect(reportAction, &QAction::triggered, this, &MDIForm1::mnuReport_Click);
+    QMenu* setupMenu = menuBar_->addMenu(QStringLiteral("&Nastavenie"));
+    setupMenu->setObjectName(QStringLiteral("mnuSetup"));
+    setupMenu->menuAction()->setObjectName(QStringLiteral("mnuSetupItem"));
+    const std::tuple<const char*, const char*, void (MDIForm1::*)()> setupEntries[] = {
+        {"mnuSetupSave", "Uložiť nastavenie...", &MDIForm1::mnuSetupSave_Click},
+        {"mnuSetupOpen", "Otvoriť nastavenie...", &MDIForm1::mnuSetupOpen_Click},
+    };
+    for (const auto& [name, caption, slot] : setupEntries) {
+        QAction* action = setupMenu->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+    }
+    addSetupSections();
     addMenuEntry(QStringLiteral("mnuAboutItem"), QStringLiteral("&O programe..."),
                  &MDIForm1::mnuAboutItem_Click);
 
@@ -132,6 +149,9 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
     // The client area keeps its size; the window grows by the rows the menu bar needs at its width.
     resize(client.width(), client.height() + menuBar_->heightForWidth(client.width()));
 }
+
+// The windows (children) go after the members; the shared input's clients keep what they need.
+MDIForm1::~MDIForm1() = default;
 
 QAction* MDIForm1::addMenuEntry(const QString& name, const QString& caption,
                                 void (MDIForm1::*slot)())
@@ -211,9 +231,6 @@ VibrationForm& MDIForm1::vibrationForm()
     }
     return *vibrationForm_;
 }
-
-// The windows (children) go after the members; the shared input's clients keep what they need.
-MDIForm1::~MDIForm1() = default;
 
 OrderForm& MDIForm1::orderForm()
 {
@@ -410,6 +427,80 @@ void MDIForm1::recordingChanged()
         if (action->objectName() == u"mnuRecordStop")
             action->setEnabled(recording);
     }
+}
+
+void MDIForm1::addSetupSections()
+{
+    using setup::ControlSection;
+    setup_ = std::make_unique<setup::Setup>();
+    // The serial window first: the trend and the vibration window follow its speed input.
+    const auto section = [this](const char* key, const char* caption, auto form, auto open,
+                                std::vector<setup::ControlSetting> settings) {
+        setup_->add(std::make_unique<ControlSection>(
+            QString::fromLatin1(key), QString::fromUtf8(caption),
+            [this, form]() -> MeasurementForm* { return this->*form; },
+            [this, open] { (this->*open)(); }, std::move(settings)));
+    };
+    section("com", "Meranie COM", &MDIForm1::form2_, &MDIForm1::mnuSerialItem_Click,
+            setup::serialWindowSettings());
+    section("trend", "Priebeh otáčok", &MDIForm1::trendForm_, &MDIForm1::mnuTrendItem_Click,
+            setup::trendWindowSettings());
+    section("vib", "Vibrácie", &MDIForm1::vibrationForm_, &MDIForm1::mnuVibrationItem_Click,
+            setup::vibrationWindowSettings());
+    section("lpt", "Meranie LPT", &MDIForm1::form1_, &MDIForm1::mnuLPTItem_Click,
+            setup::parallelWindowSettings());
+    section("game", "Meranie GAME", &MDIForm1::form3_, &MDIForm1::mnuZvlastItem_Click,
+            setup::gameWindowSettings());
+}
+
+bool MDIForm1::openSetup(const QString& path)
+{
+    bool applied = false;
+    const QStringList notApplied = setup_->openFile(path, &applied);
+    if (!notApplied.isEmpty())
+        showInformation(
+            this, applicationTitle(),
+            QStringLiteral("Zo súboru nastavenia %1 sa nepoužilo:\r\n%2")
+                .arg(QDir::toNativeSeparators(path), notApplied.join(QStringLiteral("\r\n"))));
+    if (applied)
+        settings().setValue(lastSetupKey, path);
+    return applied;
+}
+
+bool MDIForm1::saveSetup(const QString& path)
+{
+    QString error;
+    if (!setup_->saveFile(path, &error)) {
+        showInformation(this, applicationTitle(), error);
+        return false;
+    }
+    settings().setValue(lastSetupKey, path);
+    return true;
+}
+
+void MDIForm1::mnuSetupSave_Click()
+{
+    const QString last =
+        settings()
+            .value(lastSetupKey,
+                   QDir(lastRecordingFolder()).filePath(QStringLiteral("nastavenie.json")))
+            .toString();
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Uložiť nastavenie"), last,
+                                                setup::fileFilter());
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".json");
+    saveSetup(path);
+}
+
+void MDIForm1::mnuSetupOpen_Click()
+{
+    const QString last = settings().value(lastSetupKey, lastRecordingFolder()).toString();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Otvoriť nastavenie"),
+                                                      last, setup::fileFilter());
+    if (!path.isEmpty())
+        openSetup(path);
 }
 
 void MDIForm1::closeEvent(QCloseEvent* event)

@@ -25,6 +25,9 @@ namespace publish {
 class Publisher;
 struct PublishSettings;
 } // namespace publish
+namespace setup {
+class Setup;
+}
 class Form2;
 class Form1;
 class Form3;
@@ -79,6 +82,11 @@ public:
     publish::Publisher& publisher() const { return *publisher_; }
     // Starts publishing and keeps the settings (never a password) for the dialog's next opening.
     void startPublishing(const publish::PublishSettings& settings);
+    // Setups: the open windows and their settings. Opening applies them as a user would pick them
+    // and tells in one box what was not applied; false when the file was not a setup at all.
+    setup::Setup& setup() const { return *setup_; }
+    bool openSetup(const QString& path);
+    bool saveSetup(const QString& path);
 
 public Q_SLOTS:
     void mnuExitItem_Click();
@@ -94,6 +102,8 @@ public Q_SLOTS:
     void mnuRecordFolder_Click();
     void mnuReport_Click();
     void mnuPublish_Click();
+    void mnuSetupSave_Click();
+    void mnuSetupOpen_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -105,6 +115,7 @@ private:
     void recordingChanged();
     void updateCaption();
     QString lastRecordingFolder() const;
+    void addSetupSections();
 
     Backends& backends_;
     QString title_;
@@ -112,6 +123,7 @@ private:
     report::MeasurementLog* measurementLog_ = nullptr;
     report::Details reportDetails_; // the machine and the person stay for the run's next report
     publish::Publisher* publisher_ = nullptr;
+    std::unique_ptr<setup::Setup> setup_;
     QMenu* recordMenu_ = nullptr;
     WrappingMenuBar* menuBar_ = nullptr;
     QMdiArea* mdiArea_ = nullptr;

@@ -87,21 +87,21 @@ TEST_F(MDIForm1Test, MenuBarHasItsEntriesInOrder)
         {"mnuLPTItem", "M&eranie LPT"},       {"mnuZvlastItem", "Meranie &GAME"},
         {"mnuTrendItem", "&Priebeh otáčok"},  {"mnuVibrationItem", "&Vibrácie"},
         {"mnuOrdersItem", "&Rádová analýza"}, {"mnuRecordItem", "&Záznam"},
-        {"mnuAboutItem", "&O programe..."},
+        {"mnuSetupItem", "&Nastavenie"},      {"mnuAboutItem", "&O programe..."},
     };
-    ASSERT_EQ(actions.size(), 9);
-    for (int i = 0; i < 9; ++i) {
+    ASSERT_EQ(actions.size(), 10);
+    for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(actions[i]->objectName(), QString::fromLatin1(expected[i].first));
         EXPECT_EQ(actions[i]->text(), QString::fromUtf8(expected[i].second));
         EXPECT_TRUE(actions[i]->isEnabled());
         EXPECT_FALSE(actions[i]->isCheckable());
-        // Only recording is a drop-down: the others are commands.
-        EXPECT_EQ(actions[i]->menu() != nullptr, i == 7);
+        // Only recording and setups are drop-downs: the others are commands.
+        EXPECT_EQ(actions[i]->menu() != nullptr, i == 7 || i == 8);
         EXPECT_TRUE(actions[i]->shortcut().isEmpty());
     }
     // The access keys: Alt with the character after "&".
-    const char* keys[] = {"k", "M", "e", "G", "P", "V", "R", "Z", "O"};
-    for (int i = 0; i < 9; ++i) {
+    const char* keys[] = {"k", "M", "e", "G", "P", "V", "R", "Z", "N", "O"};
+    for (int i = 0; i < 10; ++i) {
         const QKeySequence mnemonic = QKeySequence::mnemonic(actions[i]->text());
         EXPECT_EQ(mnemonic, QKeySequence(QStringLiteral("Alt+") + QString::fromUtf8(keys[i])));
     }
