@@ -11,6 +11,7 @@
 #include "lpt/form1.h"
 #include "platform/backends.h"
 #include "record/recorder.h"
+#include "replay/replayform.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
 #include "vibration/vibrationform.h"
@@ -92,6 +93,7 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
         {"mnuRecordStart", "Spustiť záznam...", &MDIForm1::mnuRecordStart_Click},
         {"mnuRecordStop", "Zastaviť záznam", &MDIForm1::mnuRecordStop_Click},
         {"mnuRecordFolder", "Otvoriť priečinok záznamov", &MDIForm1::mnuRecordFolder_Click},
+        {"mnuReplayOpen", "Otvoriť záznam...", &MDIForm1::mnuReplayOpen_Click},
     };
     for (const auto& [name, caption, slot] : recordEntries) {
         QAction* action = recordMenu_->addAction(QString::fromUtf8(caption));
@@ -265,6 +267,30 @@ void MDIForm1::mnuRecordFolder_Click()
         showInformation(this, applicationTitle(),
                         QStringLiteral("Priečinok záznamov %1 sa nepodarilo otvoriť.")
                             .arg(QDir::toNativeSeparators(folder)));
+}
+
+void MDIForm1::mnuReplayOpen_Click()
+{
+    // A window's metadata file stands for its recording; the folder of it is opened the same way.
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Otvoriť záznam"), lastRecordingFolder(),
+        QStringLiteral("Metadáta záznamu (*.json);;Všetky súbory (*)"));
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+bool MDIForm1::openRecording(const QString& path)
+{
+    QString error;
+    std::optional<replay::Recording> recording = replay::readRecording(path, &error);
+    if (!recording) {
+        showInformation(this, applicationTitle(), error);
+        return false;
+    }
+    delete replay_;
+    replay_ = new replay::ReplayForm(std::move(*recording), mdiArea_, this);
+    replay_->show(mdiArea_);
+    return true;
 }
 
 void MDIForm1::recordingChanged()

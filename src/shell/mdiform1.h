@@ -15,6 +15,9 @@ struct Backends;
 namespace record {
 class Recorder;
 }
+namespace replay {
+class ReplayForm;
+}
 class Form2;
 class Form1;
 class Form3;
@@ -54,6 +57,12 @@ public:
     // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
     static QString defaultRecordingFolder();
 
+    // Opens a recording (its folder or one window's metadata file) in windows of its own, with the
+    // window that plays it; the one open before closes. False, with a box for the user, when there
+    // is nothing in it to play.
+    bool openRecording(const QString& path);
+    replay::ReplayForm* replayForm() const { return replay_; }
+
 public Q_SLOTS:
     void mnuExitItem_Click();
     void mnuSerialItem_Click();
@@ -65,6 +74,7 @@ public Q_SLOTS:
     void mnuRecordStart_Click();
     void mnuRecordStop_Click();
     void mnuRecordFolder_Click();
+    void mnuReplayOpen_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +96,7 @@ private:
     Form3* form3_ = nullptr;
     TrendForm* trendForm_ = nullptr;
     VibrationForm* vibrationForm_ = nullptr;
+    replay::ReplayForm* replay_ = nullptr;
     SpeedInput* noSpeedInput_ = nullptr; // for the vibration window where no serial window can be
 };
 

@@ -1,0 +1,301 @@
+// A recording opened again: a simulated run (the shaft speeding up and slowing down, the machine
+// vibrating) recorded through the recorder, then played back into the serial, trend and
+// vibration windows. What they show must be what the live windows showed, whichever way it is
+// played; the files must come out unchanged; a damaged file plays as far as it is whole.
+
+#include "platform/sim/simvibration.h"
+#include "record/recorder.h"
+#include "replay/recording.h"
+#include "replay/replayform.h"
+#include "support/fakeclock.h"
+#include "support/shaftwindows.h"
+#include "vibration/vibrationform.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace diagnostika {
+namespace {
+
+using replay::Pace;
+using replay::ReplayForm;
+
+struct Shown {
+    std::vector<TrendSeries::Point> perPulse, windowed;
+    std::vector<double> vibration; // arms, apeak, crest, vrms of every overall reading, in turn
+};
+
+std::vector<TrendSeries::Point> everyPoint(const TrendSeries& series)
+{
+    // Narrow enough columns that each holds one point: every point as it came.
+    return series.sample(-1, 20, 500'000);
+}
+
+void collectVibration(Feed* feed, Shown& shown)
+{
+    QObject::connect(feed, &Feed::reading, [&shown](const FeedReading& r) {
+        for (const FeedValue& v : r.values) {
+            if (v.value)
+                shown.vibration.push_back(*v.value);
+        }
+    });
+}
+
+// One simulated run, recorded: what the live windows showed, and the folder.
+struct LiveRun {
+    QTemporaryDir folder;
+    Shown shown;
+};
+
+const LiveRun& liveRun()
+{
+    static LiveRun* run = [] {
+        auto* r = new LiveRun;
+        test::FakeClock clock(50'000);
+        SensorBox::Machine machine = SensorBox::machineFor(1);
+        machine.meanSpeed = 1200; // speeds up and slows down by half within the run
+        machine.swing = 600;
+        machine.periodMs = 12'000;
+        test::ShaftWindows w(clock, machine, "4");
+        SimulatedVibrationInputProvider inputs(clock);
+        VibrationForm vib(inputs, *w.form2.speedInput());
+        vib.show(&w.area);
+        vib.client()->findChild<QTimer*>(QStringLiteral("Timer1"))->stop();
+        record::Recorder recorder(clock, QStringLiteral("test"));
+        recorder.addFeed(w.form2.feed());
+        recorder.addFeed(vib.feed());
+        EXPECT_TRUE(recorder.start(r->folder.path(), nullptr));
+        collectVibration(vib.feed(), r->shown);
+        QTimer* timer1 = test::ShaftWindows::timer(w.form2, "Timer1");
+        for (int ms = 1; ms <= 14'000; ++ms) {
+            clock.advance(1);
+            w.lines().poll();
+            if (ms % timer1->interval() == 0)
+                w.form2.Timer1_Timer();
+            if (ms % TrendForm::redrawMs == 0)
+                w.trend.refresh();
+            if (ms % VibrationForm::refreshMs == 0)
+                vib.refresh();
+        }
+        r->shown.perPulse = everyPoint(w.trend.perPulsePoints());
+        r->shown.windowed = everyPoint(w.trend.windowedPoints());
+        recorder.stop();
+        vib.close();
+        return r;
+    }();
+    return *run;
+}
+
+// The same moments, whatever the origin each window counted from.
+void expectSamePoints(const std::vector<TrendSeries::Point>& live,
+                      const std::vector<TrendSeries::Point>& played, const char* what)
+{
+    ASSERT_EQ(played.size(), live.size()) << what;
+    ASSERT_FALSE(live.empty()) << what;
+    const double shift = played.front().key - live.front().key;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+        ASSERT_NEAR(played[i].key - shift, live[i].key, 1e-6) << what << " point " << i;
+        ASSERT_DOUBLE_EQ(played[i].value, live[i].value) << what << " point " << i;
+    }
+}
+
+// The speed over 1 s is computed up to the moment the capture last looked at the lines, which the
+// recording does not hold (the replay has looked up to its position): where the live capture had
+// looked a little earlier, a point is measured a few milliseconds apart. Nearly all are the same.
+void expectNearlySamePoints(const std::vector<TrendSeries::Point>& live,
+                            const std::vector<TrendSeries::Point>& played)
+{
+    ASSERT_EQ(played.size(), live.size());
+    ASSERT_FALSE(live.empty());
+    const double shift = played.front().key - live.front().key;
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i < live.size(); ++i) {
+        EXPECT_NEAR(played[i].key - shift, live[i].key, 0.02) << "point " << i;
+        EXPECT_NEAR(played[i].value, live[i].value, 1e-3 * live[i].value) << "point " << i;
+        differ += played[i].value != live[i].value;
+    }
+    EXPECT_LE(differ, live.size() / 50);
+}
+
+struct Played {
+    Shown shown;
+    QString damage;
+    std::size_t edges = 0;
+};
+
+// Opens `path` and plays it to the end by `play`.
+Played playBack(const QString& path, const std::function<void(ReplayForm&)>& play)
+{
+    Played out;
+    QString error;
+    std::optional<replay::Recording> recording = replay::readRecording(path, &error);
+    EXPECT_TRUE(recording) << error.toStdString();
+    if (!recording)
+        return out;
+    out.edges = recording->edges.size();
+    QMdiArea area;
+    area.resize(1200, 900);
+    ReplayForm form(std::move(*recording), &area);
+    form.show(&area);
+    // Played again from the start, the windows are new: what they show is taken from the last.
+    const auto collect = [&] {
+        out.shown.vibration.clear();
+        if (form.vibration())
+            collectVibration(form.vibration()->feed(), out.shown);
+    };
+    collect();
+    QObject::connect(&form, &ReplayForm::windowsBuilt, collect);
+    play(form);
+    EXPECT_TRUE(form.atEnd());
+    if (form.trend()) {
+        out.shown.perPulse = everyPoint(form.trend()->perPulsePoints());
+        out.shown.windowed = everyPoint(form.trend()->windowedPoints());
+    }
+    out.damage = form.damageText();
+    return out;
+}
+
+void toEnd(ReplayForm& form)
+{
+    form.seek(form.recording().endS);
+}
+
+TEST(Replay, ShowsWhatTheLiveWindowsShowedWhicheverWayItIsPlayed)
+{
+    const LiveRun& live = liveRun();
+    ASSERT_GT(live.shown.perPulse.size(), 500u);
+    ASSERT_GT(live.shown.vibration.size(), 40u);
+    const struct {
+        const char* name;
+        std::function<void(ReplayForm&)> play;
+    } ways[] = {
+        {"all at once", toEnd},
+        {"as fast as possible, turn by turn",
+         [](ReplayForm& f) {
+             f.setPace(Pace::Fastest);
+             f.play();
+             for (int turn = 0; turn < 100'000 && !f.atEnd(); ++turn)
+                 f.pump();
+         }},
+        {"forward, back to an earlier moment, then on",
+         [](ReplayForm& f) {
+             f.seek(9.0);
+             f.seek(3.5);
+             EXPECT_NEAR(f.positionS(), 3.5, 1e-6);
+             toEnd(f);
+         }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        const Played played = playBack(live.folder.path(), way.play);
+        expectSamePoints(live.shown.perPulse, played.shown.perPulse, "per pulse");
+        expectNearlySamePoints(live.shown.windowed, played.shown.windowed);
+        EXPECT_EQ(played.shown.vibration, live.shown.vibration);
+        EXPECT_TRUE(played.damage.isEmpty()) << played.damage.toStdString();
+    }
+}
+
+std::map<QString, QByteArray> fingerprints(const QString& folder)
+{
+    std::map<QString, QByteArray> out;
+    for (const QFileInfo& f : QDir(folder).entryInfoList(QDir::Files)) {
+        QFile file(f.filePath());
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        out[f.fileName()] = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256) +
+                            f.lastModified().toString(Qt::ISODateWithMs).toUtf8();
+    }
+    return out;
+}
+
+TEST(Replay, LeavesEveryFileAsItWas)
+{
+    const LiveRun& live = liveRun();
+    const auto before = fingerprints(live.folder.path());
+    ASSERT_GE(before.size(), 5u); // edges, readings, samples, spectra, metadata
+    const QString json =
+        QDir(live.folder.path()).entryInfoList({QStringLiteral("*_com.json")}).value(0).filePath();
+    playBack(json, [](ReplayForm& f) {
+        f.seek(2.0);
+        f.seek(1.0);
+        toEnd(f);
+    });
+    EXPECT_EQ(fingerprints(live.folder.path()), before);
+}
+
+// A copy of the recording with one of its files changed by `damage`.
+void copyDamaged(const QString& from, const QString& to, const char* suffix,
+                 const std::function<void(QByteArray&)>& damage)
+{
+    for (const QFileInfo& f : QDir(from).entryInfoList(QDir::Files)) {
+        QFile in(f.filePath());
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QByteArray bytes = in.readAll();
+        if (f.fileName().endsWith(QLatin1StringView(suffix))) {
+            damage(bytes);
+            if (bytes.isNull())
+                continue; // the file goes missing
+        }
+        QFile out(QDir(to).filePath(f.fileName()));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
+}
+
+// The start of row `row` (from 1).
+qsizetype rowStart(const QByteArray& bytes, int row)
+{
+    qsizetype at = 0;
+    for (int r = 1; r < row; ++r)
+        at = bytes.indexOf('\n', at) + 1;
+    return at;
+}
+
+TEST(Replay, ADamagedFilePlaysAsFarAsItIsWholeAndSaysWhereItStopped)
+{
+    const LiveRun& live = liveRun();
+    QString error;
+    const std::optional<replay::Recording> whole =
+        replay::readRecording(live.folder.path(), &error);
+    ASSERT_TRUE(whole);
+    const std::size_t edges = whole->edges.size();
+    const struct {
+        const char* name;
+        const char* suffix;
+        std::function<void(QByteArray&)> damage;
+        std::size_t edges; // played
+        const char* told;  // in the window's text
+        bool vibration;    // still played
+    } cases[] = {
+        {"edge file cut in a row", "_hrany.csv",
+         [](QByteArray& b) { b.truncate(rowStart(b, 502) + 7); }, 500, "riadku 502", true},
+        {"a row that does not parse", "_hrany.csv",
+         [](QByteArray& b) { b.insert(rowStart(b, 301), "12x4,?,CTS,1,1\n"); }, 299, "riadku 301",
+         true},
+        {"edge file missing", "_hrany.csv", [](QByteArray& b) { b = QByteArray(); }, 0,
+         "_hrany.csv", true},
+        {"samples cut short", "_vib.wav", [](QByteArray& b) { b.truncate(b.size() / 2); }, edges,
+         "_vib.wav", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        copyDamaged(live.folder.path(), folder.path(), c.suffix, c.damage);
+        const Played played = playBack(folder.path(), toEnd);
+        EXPECT_EQ(played.edges, c.edges);
+        EXPECT_TRUE(played.damage.contains(QString::fromUtf8(c.told)))
+            << played.damage.toStdString();
+        EXPECT_EQ(!played.shown.vibration.empty(), c.vibration);
+        // What was whole shows as it did live.
+        if (c.edges == edges) {
+            EXPECT_EQ(played.shown.perPulse.size(), live.shown.perPulse.size());
+        }
+    }
+}
+
+} // namespace
+} // namespace diagnostika
