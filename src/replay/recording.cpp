@@ -121,47 +121,48 @@ std::vector<RecordedEdge> readEdges(const QString& path, std::optional<FileStop>
         *stop = FileStop{name(path), 0, file.errorString()};
         return edges;
     }
-    // Mapped, not read: an hour of edges is tens of megabytes the page cache already holds.
-    const qint64 size = file.size();
-    QByteArray copy;
-    const char* data = size > 0 ? reinterpret_cast<const char*>(file.map(0, size)) : "";
-    if (!data) {
-        copy = file.readAll();
-        data = copy.constData();
-    }
-    const std::string_view text(data, static_cast<std::size_t>(size));
-    edges.reserve(text.size() / 48);
-    std::size_t at = 0;
+    // Read in pieces: an hour of edges is tens of megabytes that need not be held at once.
+    constexpr qint64 piece = 1 << 20;
+    // Rows are at least 40 bytes: one allocation holds them all.
+    edges.reserve(static_cast<std::size_t>(file.size() / 40));
+    QByteArray buffer;
     std::int64_t row = 0;
-    while (at < text.size()) {
-        ++row;
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) {
-            *stop =
-                FileStop{name(path), row, QStringLiteral("riadok je neúplný (súbor je skrátený)")};
+    for (;;) {
+        const QByteArray more = file.read(piece);
+        if (more.isEmpty()) {
+            if (!buffer.isEmpty()) {
+                *stop = FileStop{name(path), row + 1,
+                                 QStringLiteral("riadok je neúplný (súbor je skrátený)")};
+            } else if (row == 0) {
+                *stop = FileStop{name(path), 0, QStringLiteral("súbor je prázdny")};
+            }
             return edges;
         }
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (row == 1) {
-            if (line != edgeHeader) {
-                *stop = FileStop{name(path), row, QStringLiteral("nie je to súbor hrán")};
+        buffer.append(more);
+        const std::string_view text(buffer.constData(), static_cast<std::size_t>(buffer.size()));
+        std::size_t at = 0;
+        for (std::size_t end; (end = text.find('\n', at)) != std::string_view::npos;) {
+            ++row;
+            std::string_view line = text.substr(at, end - at);
+            at = end + 1;
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            if (row == 1) {
+                if (line != edgeHeader) {
+                    *stop = FileStop{name(path), row, QStringLiteral("nie je to súbor hrán")};
+                    return edges;
+                }
+                continue;
+            }
+            const std::optional<RecordedEdge> edge = parseEdge(line);
+            if (!edge) {
+                *stop = FileStop{name(path), row, QStringLiteral("riadok sa nedá prečítať")};
                 return edges;
             }
-            continue;
+            edges.push_back(*edge);
         }
-        const std::optional<RecordedEdge> edge = parseEdge(line);
-        if (!edge) {
-            *stop = FileStop{name(path), row, QStringLiteral("riadok sa nedá prečítať")};
-            return edges;
-        }
-        edges.push_back(*edge);
+        buffer.remove(0, static_cast<qsizetype>(at));
     }
-    if (row == 0)
-        *stop = FileStop{name(path), 0, QStringLiteral("súbor je prázdny")};
-    return edges;
 }
 
 std::optional<SampleFile> readWavLayout(const QString& path, std::optional<FileStop>* stop)
