@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -71,6 +72,15 @@ ReplayForm::ReplayForm(Recording recording, QMdiArea* area, QObject* parent)
       recording_(std::move(recording)), area_(area)
 {
     setObjectName(QStringLiteral("ReplayForm"));
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
+    wallNs_ = [since] { return since->nsecsElapsed(); };
+}
+
+void ReplayForm::setWallClock(std::function<std::int64_t()> nanoseconds)
+{
+    wallNs_ = std::move(nanoseconds);
+    lastWallNs_ = wallNs_();
 }
 
 ReplayForm::~ReplayForm()
@@ -124,17 +134,24 @@ void ReplayForm::formLoad()
     slider_->setRange(0, static_cast<int>(std::ceil(recording_.endS - recording_.beginS)));
     slider_->blockSignals(false);
     playing_ = false;
-    if (!timeline_)
-        build();
+    // Opened again after closing: the played windows start again from the beginning.
+    teardown();
+    build();
     note_->setText(damageText());
     showPosition();
 }
 
 void ReplayForm::formUnload()
 {
-    // The played windows belong to this one: they close with it.
+    // The played windows belong to this one: they close with it. Their objects stay until this
+    // one goes or plays again, as their windows may be closing in the same turn.
     playing_ = false;
-    teardown();
+    for (MeasurementForm* form :
+         {static_cast<MeasurementForm*>(form2_.get()), static_cast<MeasurementForm*>(trend_.get()),
+          static_cast<MeasurementForm*>(vibration_.get())}) {
+        if (form)
+            form->close();
+    }
 }
 
 void ReplayForm::releaseControls()
@@ -308,7 +325,7 @@ void ReplayForm::setPace(Pace pace)
     pace_ = pace;
     if (paceList_ && paceList_->currentIndex() != static_cast<int>(pace))
         paceList_->setCurrentIndex(static_cast<int>(pace));
-    wall_.restart();
+    lastWallNs_ = wallNs_();
     carryUs_ = 0;
 }
 
@@ -317,7 +334,7 @@ void ReplayForm::play()
     if (atEnd())
         seek(recording_.beginS);
     playing_ = true;
-    wall_.start();
+    lastWallNs_ = wallNs_();
     carryUs_ = 0;
     if (play_)
         play_->setText(QStringLiteral("&Pozastaviť"));
@@ -341,8 +358,9 @@ void ReplayForm::pump()
     case Pace::RealTime:
     case Pace::TenTimes: {
         const double factor = pace_ == Pace::TenTimes ? 10.0 : 1.0;
-        carryUs_ += static_cast<double>(wall_.nsecsElapsed()) / 1e3 * factor;
-        wall_.restart();
+        const std::int64_t wall = wallNs_();
+        carryUs_ += static_cast<double>(wall - lastWallNs_) / 1e3 * factor;
+        lastWallNs_ = wall;
         const auto step = static_cast<std::int64_t>(carryUs_);
         carryUs_ -= static_cast<double>(step);
         advanceTo(now + step);

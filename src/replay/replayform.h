@@ -11,7 +11,7 @@
 #include "recording.h"
 #include "replaysources.h"
 
-#include <QElapsedTimer>
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -61,6 +61,8 @@ public:
     // One turn of playing, as the window's own timer runs it: moves on by the wall time since the
     // last turn times the pace.
     void pump();
+    // The wall clock the real-time paces follow, in nanoseconds; the monotonic one unless set.
+    void setWallClock(std::function<std::int64_t()> nanoseconds);
     // Everything that stopped short, one line per file, for the user.
     QString damageText() const;
 
@@ -97,7 +99,8 @@ private:
     std::size_t comSettingsApplied_ = 0, vibSettingsApplied_ = 0;
     Pace pace_ = Pace::RealTime;
     bool playing_ = false;
-    QElapsedTimer wall_;
+    std::function<std::int64_t()> wallNs_;
+    std::int64_t lastWallNs_ = 0;
     double carryUs_ = 0;
 
     QLabel* position_ = nullptr;

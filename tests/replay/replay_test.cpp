@@ -182,6 +182,17 @@ TEST(Replay, ShowsWhatTheLiveWindowsShowedWhicheverWayItIsPlayed)
              for (int turn = 0; turn < 100'000 && !f.atEnd(); ++turn)
                  f.pump();
          }},
+        {"ten times real speed, the wall clock moved by hand",
+         [](ReplayForm& f) {
+             auto ns = std::make_shared<std::int64_t>(0);
+             f.setWallClock([ns] { return *ns; });
+             f.setPace(Pace::TenTimes);
+             f.play();
+             while (!f.atEnd()) {
+                 *ns += ReplayForm::pumpMs * 1'000'000;
+                 f.pump();
+             }
+         }},
         {"forward, back to an earlier moment, then on",
          [](ReplayForm& f) {
              f.seek(9.0);
@@ -198,6 +209,41 @@ TEST(Replay, ShowsWhatTheLiveWindowsShowedWhicheverWayItIsPlayed)
         EXPECT_EQ(played.shown.vibration, live.shown.vibration);
         EXPECT_TRUE(played.damage.isEmpty()) << played.damage.toStdString();
     }
+}
+
+TEST(Replay, PlaysAtTheWallClockTimesItsPaceAndStandsStillWhenPaused)
+{
+    QString error;
+    std::optional<replay::Recording> recording =
+        replay::readRecording(liveRun().folder.path(), &error);
+    ASSERT_TRUE(recording);
+    QMdiArea area;
+    ReplayForm form(std::move(*recording), &area);
+    form.show(&area);
+    auto ns = std::make_shared<std::int64_t>(0);
+    form.setWallClock([ns] { return *ns; });
+    const struct {
+        Pace pace;
+        double factor;
+    } paces[] = {{Pace::RealTime, 1.0}, {Pace::TenTimes, 10.0}};
+    for (const auto& p : paces) {
+        form.setPace(p.pace);
+        form.play();
+        double from = form.positionS();
+        *ns += 300'000'000;
+        form.pump();
+        EXPECT_NEAR(form.positionS() - from, 0.3 * p.factor, 1e-6);
+        form.pause();
+        from = form.positionS();
+        *ns += 300'000'000;
+        form.pump();
+        EXPECT_EQ(form.positionS(), from);
+    }
+    // Played to the end, it stops there.
+    form.setPace(Pace::AllAtOnce);
+    form.play();
+    EXPECT_TRUE(form.atEnd());
+    EXPECT_FALSE(form.playing());
 }
 
 std::map<QString, QByteArray> fingerprints(const QString& folder)
