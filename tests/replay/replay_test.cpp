@@ -324,6 +324,8 @@ TEST(Replay, ADamagedFilePlaysAsFarAsItIsWholeAndSaysWhereItStopped)
          true},
         {"edge file missing", "_hrany.csv", [](QByteArray& b) { b = QByteArray(); }, 0,
          "_hrany.csv", true},
+        {"vibration metadata that does not parse", "_vib.json",
+         [](QByteArray& b) { b.truncate(b.size() / 2); }, edges, "_vib.json", false},
         {"samples cut short", "_vib.wav", [](QByteArray& b) { b.truncate(b.size() / 2); }, edges,
          "_vib.wav", true},
     };
@@ -343,5 +345,94 @@ TEST(Replay, ADamagedFilePlaysAsFarAsItIsWholeAndSaysWhereItStopped)
     }
 }
 
+QString fileOf(const QString& folder, const char* pattern)
+{
+    return QDir(folder).entryInfoList({QString::fromLatin1(pattern)}).value(0).filePath();
+}
+
+TEST(Replay, OpensTheRecordingOfTheFilePickedWithWhatItHolds)
+{
+    const LiveRun& live = liveRun();
+    QString error;
+    const std::size_t allEdges = replay::readRecording(live.folder.path(), &error)->edges.size();
+    const struct {
+        const char* name;
+        const char* dropped;                      // a file the copy leaves out ("" none)
+        std::function<void(const QString&)> edit; // the copy's folder, changed further
+        const char* picked;                       // "" the folder, else the file matching
+        std::size_t edges;
+        bool trend, vibration;
+        bool told; // the replay window says something stopped short
+    } cases[] = {
+        {"the folder", "", {}, "", allEdges, true, true, false},
+        {"vibration only: picked its file", "_com.json", {}, "*_vib.json", 0, false, true, false},
+        {"serial only", "_vib.json", {}, "*_com.json", allEdges, true, false, false},
+        {"a newer recording beside it opens from the folder", "",
+         [](const QString& folder) {
+             QFile json(fileOf(folder, "*_com.json"));
+             ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+             QByteArray text = json.readAll();
+             text.replace("\"recordingStarted\": \"", "\"recordingStarted\": \"2099");
+             text.replace("_com_hrany.csv", "_com_hrany-dalsi.csv");
+             QFile newer(QDir(folder).filePath(QStringLiteral("zz_com.json")));
+             ASSERT_TRUE(newer.open(QIODevice::WriteOnly));
+             newer.write(text);
+             QFile edges(fileOf(folder, "*_com_hrany.csv"));
+             ASSERT_TRUE(edges.open(QIODevice::ReadOnly));
+             const QByteArray rows = edges.readAll();
+             QFile few(fileOf(folder, "*_com_hrany.csv")
+                           .replace(QStringLiteral(".csv"), QStringLiteral("-dalsi.csv")));
+             ASSERT_TRUE(few.open(QIODevice::WriteOnly));
+             few.write(rows.left(rowStart(rows, 11)));
+         },
+         "", 9, true, false, false},
+        {"the older one opens when its file is picked", "",
+         [](const QString& folder) {
+             QFile json(fileOf(folder, "*_com.json"));
+             ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+             QByteArray text = json.readAll();
+             text.replace("\"recordingStarted\": \"", "\"recordingStarted\": \"2099");
+             QFile newer(QDir(folder).filePath(QStringLiteral("zz_com.json")));
+             ASSERT_TRUE(newer.open(QIODevice::WriteOnly));
+             newer.write(text);
+         },
+         "2*_com.json", allEdges, true, true, false},
+        {"samples beyond what the header says (a program that did not close the file)", "",
+         [](const QString& folder) {
+             QFile wav(fileOf(folder, "*_vib.wav"));
+             ASSERT_TRUE(wav.open(QIODevice::Append));
+             wav.write(QByteArray(4 * 4800, '\0'));
+         },
+         "", allEdges, true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        copyDamaged(live.folder.path(), folder.path(), c.dropped,
+                    [&c](QByteArray& b) { b = *c.dropped ? QByteArray() : b; });
+        if (c.edit)
+            c.edit(folder.path());
+        const QString path = *c.picked ? fileOf(folder.path(), c.picked) : folder.path();
+        std::optional<replay::Recording> recording = replay::readRecording(path, &error);
+        ASSERT_TRUE(recording) << error.toStdString();
+        EXPECT_EQ(recording->edges.size(), c.edges);
+        EXPECT_EQ(recording->stops.empty(), !c.told);
+        QMdiArea area;
+        ReplayForm form(std::move(*recording), &area);
+        form.show(&area);
+        EXPECT_EQ(form.trend() != nullptr, c.trend);
+        EXPECT_EQ(form.vibration() != nullptr, c.vibration);
+        Shown shown;
+        if (form.vibration())
+            collectVibration(form.vibration()->feed(), shown);
+        toEnd(form);
+        if (c.vibration) {
+            // What was recorded shows as it did live; samples past it add at most what they hold.
+            ASSERT_GE(shown.vibration.size(), live.shown.vibration.size());
+            EXPECT_TRUE(std::equal(live.shown.vibration.begin(), live.shown.vibration.end(),
+                                   shown.vibration.begin()));
+        }
+    }
+}
 } // namespace
 } // namespace diagnostika
