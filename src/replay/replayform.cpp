@@ -218,7 +218,7 @@ void ReplayForm::build()
                 [this, form] { timers_->adopt(form->client()); });
     }
     // The settings as they stood at the start, then the port, as the user picked them.
-    applySettings(0);
+    applySettings();
     if (form2_) {
         QString port = QStringLiteral("COM1");
         for (const RecordedSettings& s : recording_.comSettings) {
@@ -246,12 +246,14 @@ void ReplayForm::teardown()
     timeline_.reset();
 }
 
-void ReplayForm::applySettings(std::size_t)
+bool ReplayForm::applySettings()
 {
-    const double now = timeline_ ? static_cast<double>(timeline_->positionUs()) / 1e6 : 0;
+    // On the same microsecond scale as the moments advanceTo() stops at, so a change is never
+    // missed by a rounding of its seconds.
+    const std::int64_t now = timeline_ ? timeline_->positionUs() : 0;
     const auto apply = [now](MeasurementForm* form, const std::vector<RecordedSettings>& all,
                              std::size_t& applied) {
-        while (applied < all.size() && (applied == 0 || all[applied].atS <= now)) {
+        while (applied < all.size() && (applied == 0 || toUs(all[applied].atS) <= now)) {
             if (form && form->client()) {
                 for (const auto& [name, value] : all[applied].values) {
                     if (!replaysOwn(name))
@@ -261,8 +263,10 @@ void ReplayForm::applySettings(std::size_t)
             ++applied;
         }
     };
+    const std::size_t before = comSettingsApplied_ + vibSettingsApplied_;
     apply(form2_.get(), recording_.comSettings, comSettingsApplied_);
     apply(vibration_.get(), recording_.vibSettings, vibSettingsApplied_);
+    return comSettingsApplied_ + vibSettingsApplied_ > before;
 }
 
 void ReplayForm::advanceTo(std::int64_t targetUs)
@@ -289,9 +293,11 @@ void ReplayForm::advanceTo(std::int64_t targetUs)
         if (at > targetUs)
             break;
         timeline_->advanceTo(at);
-        if (setting && *setting <= at)
-            applySettings(0);
-        timers_->fireDue(at);
+        bool moved = setting && *setting <= at && applySettings();
+        moved = timers_->fireDue(at) || moved;
+        // Nothing was due after all: never spin on the same moment.
+        if (!moved)
+            break;
     }
     timeline_->advanceTo(targetUs);
 }

@@ -82,7 +82,9 @@ private:
     // Plays up to `positionUs` (from the recording's start), each window's timers and settings at
     // their moments.
     void advanceTo(std::int64_t positionUs);
-    void applySettings(std::size_t upTo);
+    // Applies each window's recorded settings whose moment has come (the first at once); false
+    // when none had.
+    bool applySettings();
     void showPosition();
 
     Recording recording_;

@@ -1,5 +1,5 @@
 // A recording opened again: a simulated run (the shaft speeding up and slowing down, the machine
-// vibrating) recorded through the recorder, then played back into the serial, trend and
+// vibrating, a setting changed midway) recorded through the recorder, then played back into the serial, trend and
 // vibration windows. What they show must be what the live windows showed, whichever way it is
 // played; the files must come out unchanged; a damaged file plays as far as it is whole.
 
@@ -75,6 +75,9 @@ const LiveRun& liveRun()
         for (int ms = 1; ms <= 14'000; ++ms) {
             clock.advance(1);
             w.lines().poll();
+            // A setting changed while recording: played back at the same moment.
+            if (ms == 7'000)
+                test::ShaftWindows::pick(w.form2, "snimace", "8");
             if (ms % timer1->interval() == 0)
                 w.form2.Timer1_Timer();
             if (ms % TrendForm::redrawMs == 0)
