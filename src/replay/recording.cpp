@@ -331,6 +331,14 @@ std::optional<Recording> readRecording(const QString& path, QString* error)
             wav->firstSampleS = o.value(QStringLiteral("firstSample_s")).toDouble();
             wav->fullScaleVolts = o.value(QStringLiteral("fullScale_V")).toDouble();
             wav->sensitivityMvPerG = o.value(QStringLiteral("sensitivity_mV_per_g")).toDouble();
+            wav->lostBefore =
+                static_cast<std::uint64_t>(o.value(QStringLiteral("lostBefore")).toDouble());
+            for (const QJsonValue& g : o.value(QStringLiteral("gaps")).toArray()) {
+                const auto at = static_cast<std::int64_t>(g[QStringLiteral("atSample")].toDouble());
+                const auto lost = static_cast<std::int64_t>(g[QStringLiteral("lost")].toDouble());
+                if (at >= 0 && lost > 0)
+                    wav->gaps.emplace_back(at, lost);
+            }
             extend(wav->firstSampleS,
                    wav->firstSampleS + static_cast<double>(wav->frames) / wav->rate);
             r.samples.push_back(*wav);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace diagnostika::replay {
@@ -47,6 +48,10 @@ struct SampleFile {
     double sensitivityMvPerG = 0;
     std::int64_t dataOffset = 0;
     std::int64_t frames = 0; // whole frames present
+    // Samples the input lost before the file's first one, and the stretches of zeros that stand
+    // for those it lost later: (first frame, frames).
+    std::uint64_t lostBefore = 0;
+    std::vector<std::pair<std::int64_t, std::int64_t>> gaps;
 };
 
 struct Recording {

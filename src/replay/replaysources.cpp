@@ -144,6 +144,7 @@ bool ReplayVibrationInput::open(const VibrationSettings& settings, VibrationErro
     settings_.channel = 0;
     open_ = true;
     told_ = false;
+    lost_ = 0;
     file_.reset();
     // The first sample at or after the position.
     const double at = static_cast<double>(timeline_.positionUs()) / 1e6;
@@ -214,8 +215,27 @@ std::vector<VibrationBlock> ReplayVibrationInput::takeBlocks()
             }
         }
         while (frame_ < due) {
-            const std::int64_t n = std::min<std::int64_t>(blockFrames, due - frame_);
+            // The zeros that stand for samples lost live are lost again: the window never had
+            // them, and a block after them starts at its own time.
+            std::int64_t until = due;
+            std::uint64_t lostHere = f.lostBefore;
+            bool skipped = false;
+            for (const auto& [at, lost] : f.gaps) {
+                if (frame_ >= at && frame_ < at + lost) {
+                    frame_ = std::min(at + lost, f.frames);
+                    skipped = true;
+                }
+                if (at + lost <= frame_)
+                    lostHere += static_cast<std::uint64_t>(lost);
+                else if (at > frame_)
+                    until = std::min(until, at);
+            }
+            lost_ = std::max(lost_, lostHere);
+            if (skipped)
+                continue;
+            const std::int64_t n = std::min<std::int64_t>(blockFrames, until - frame_);
             VibrationBlock block;
+            block.lostBefore = lost_;
             block.rate = f.rate;
             block.firstSampleUs =
                 Timeline::originUs +

@@ -105,7 +105,7 @@ public:
     VibrationSettings settings() const override { return settings_; }
     VibrationScale scale() const override;
     std::vector<VibrationBlock> takeBlocks() override;
-    std::uint64_t lostSamples() const override { return 0; }
+    std::uint64_t lostSamples() const override { return lost_; }
 
 private:
     bool due() const;
@@ -117,6 +117,7 @@ private:
     bool told_ = false;
     std::size_t fileIndex_ = 0;
     std::int64_t frame_ = 0; // the next frame of that file
+    std::uint64_t lost_ = 0; // since opening, as the input counted them live
     std::unique_ptr<QFile> file_;
     QMetaObject::Connection advanced_;
 };

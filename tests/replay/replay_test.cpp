@@ -1,7 +1,8 @@
 // A recording opened again: a simulated run (the shaft speeding up and slowing down, the machine
-// vibrating, a setting changed midway) recorded through the recorder, then played back into the serial, trend and
-// vibration windows. What they show must be what the live windows showed, whichever way it is
-// played; the files must come out unchanged; a damaged file plays as far as it is whole.
+// vibrating, a setting changed midway, vibration samples lost) recorded through the recorder, then
+// played back into the serial, trend and vibration windows. What they show must be what the live
+// windows showed, whichever way it is played; the files must come out unchanged; a damaged file
+// plays as far as it is whole.
 
 #include "platform/sim/simvibration.h"
 #include "record/recorder.h"
@@ -28,6 +29,7 @@ using replay::ReplayForm;
 struct Shown {
     std::vector<TrendSeries::Point> perPulse, windowed;
     std::vector<double> vibration; // arms, apeak, crest, vrms of every overall reading, in turn
+    std::uint64_t lost = 0;        // samples the vibration window lost
 };
 
 std::vector<TrendSeries::Point> everyPoint(const TrendSeries& series)
@@ -82,9 +84,12 @@ const LiveRun& liveRun()
                 w.form2.Timer1_Timer();
             if (ms % TrendForm::redrawMs == 0)
                 w.trend.refresh();
-            if (ms % VibrationForm::refreshMs == 0)
+            // The window busy for 3 s: the input keeps 2 s, the rest is lost.
+            if (ms % VibrationForm::refreshMs == 0 && (ms < 9'000 || ms > 12'000))
                 vib.refresh();
         }
+        EXPECT_GT(vib.lostSamples(), 0u);
+        r->shown.lost = vib.lostSamples();
         r->shown.perPulse = everyPoint(w.trend.perPulsePoints());
         r->shown.windowed = everyPoint(w.trend.windowedPoints());
         recorder.stop();
@@ -155,6 +160,8 @@ Played playBack(const QString& path, const std::function<void(ReplayForm&)>& pla
     QObject::connect(&form, &ReplayForm::windowsBuilt, collect);
     play(form);
     EXPECT_TRUE(form.atEnd());
+    if (form.vibration())
+        out.shown.lost = form.vibration()->lostSamples();
     if (form.trend()) {
         out.shown.perPulse = everyPoint(form.trend()->perPulsePoints());
         out.shown.windowed = everyPoint(form.trend()->windowedPoints());
@@ -210,6 +217,7 @@ TEST(Replay, ShowsWhatTheLiveWindowsShowedWhicheverWayItIsPlayed)
         expectSamePoints(live.shown.perPulse, played.shown.perPulse, "per pulse");
         expectNearlySamePoints(live.shown.windowed, played.shown.windowed);
         EXPECT_EQ(played.shown.vibration, live.shown.vibration);
+        EXPECT_EQ(played.shown.lost, live.shown.lost);
         EXPECT_TRUE(played.damage.isEmpty()) << played.damage.toStdString();
     }
 }
