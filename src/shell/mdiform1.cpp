@@ -15,6 +15,7 @@
 #include "publish/publishdialog.h"
 #include "publish/publisher.h"
 #include "record/recorder.h"
+#include "replay/replayform.h"
 #include "report/measurementlog.h"
 #include "report/reportdialog.h"
 #include "setup/controlsection.h"
@@ -114,6 +115,7 @@ MDIForm1::MDIForm1(Backends& backends, QWidget* parent) : QMainWindow(parent), b
         {"mnuRecordStart", "Spustiť záznam...", &MDIForm1::mnuRecordStart_Click},
         {"mnuRecordStop", "Zastaviť záznam", &MDIForm1::mnuRecordStop_Click},
         {"mnuRecordFolder", "Otvoriť priečinok záznamov", &MDIForm1::mnuRecordFolder_Click},
+        {"mnuReplayOpen", "Otvoriť záznam...", &MDIForm1::mnuReplayOpen_Click},
         {"mnuPublish", "Odosielanie na server...", &MDIForm1::mnuPublish_Click},
     };
     for (const auto& [name, caption, slot] : recordEntries) {
@@ -416,6 +418,30 @@ void MDIForm1::updateCaption()
     if (!publishing.isEmpty())
         caption += QStringLiteral(" – ") + publishing;
     setWindowTitle(caption);
+}
+
+void MDIForm1::mnuReplayOpen_Click()
+{
+    // A window's metadata file stands for its recording; the folder of it is opened the same way.
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Otvoriť záznam"), lastRecordingFolder(),
+        QStringLiteral("Metadáta záznamu (*.json);;Všetky súbory (*)"));
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+bool MDIForm1::openRecording(const QString& path)
+{
+    QString error;
+    std::optional<replay::Recording> recording = replay::readRecording(path, &error);
+    if (!recording) {
+        showInformation(this, applicationTitle(), error);
+        return false;
+    }
+    delete replay_;
+    replay_ = new replay::ReplayForm(std::move(*recording), mdiArea_, this);
+    replay_->show(mdiArea_);
+    return true;
 }
 
 void MDIForm1::recordingChanged()

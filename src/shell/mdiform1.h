@@ -27,7 +27,10 @@ struct PublishSettings;
 } // namespace publish
 namespace setup {
 class Setup;
-}
+} // namespace setup
+namespace replay {
+class ReplayForm;
+} // namespace replay
 class Form2;
 class Form1;
 class Form3;
@@ -87,6 +90,11 @@ public:
     setup::Setup& setup() const { return *setup_; }
     bool openSetup(const QString& path);
     bool saveSetup(const QString& path);
+    // Opens a recording (its folder or one window's metadata file) in windows of its own, with the
+    // window that plays it; the one open before closes. False, with a box for the user, when there
+    // is nothing in it to play.
+    bool openRecording(const QString& path);
+    replay::ReplayForm* replayForm() const { return replay_; }
 
 public Q_SLOTS:
     void mnuExitItem_Click();
@@ -104,6 +112,7 @@ public Q_SLOTS:
     void mnuPublish_Click();
     void mnuSetupSave_Click();
     void mnuSetupOpen_Click();
+    void mnuReplayOpen_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -132,6 +141,7 @@ private:
     Form3* form3_ = nullptr;
     TrendForm* trendForm_ = nullptr;
     VibrationForm* vibrationForm_ = nullptr;
+    replay::ReplayForm* replay_ = nullptr;
     SpeedInput* noSpeedInput_ = nullptr; // for the vibration window where no serial window can be
     OrderForm* orderForm_ = nullptr;
     // The vibration and order windows read one input through this, so both can follow one sound
