@@ -66,10 +66,11 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    if (cl.publish)
-        main.publisher().start(*cl.publish);
     if (!cl.setupPath.isEmpty() && !main.openSetup(cl.setupPath) && cl.headless)
         return 1; // nothing to record unattended: told already
+    // After the setup: the address given here wins over the one the setup holds.
+    if (cl.publish)
+        main.publisher().start(*cl.publish);
     for (const QString& name : cl.openWindows) {
         if (name == QLatin1String("com"))
             main.mnuSerialItem_Click();

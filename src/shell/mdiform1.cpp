@@ -19,6 +19,7 @@
 #include "report/measurementlog.h"
 #include "report/reportdialog.h"
 #include "setup/controlsection.h"
+#include "setup/extrasections.h"
 #include "setup/setup.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
@@ -473,10 +474,15 @@ void MDIForm1::addSetupSections()
             setup::trendWindowSettings());
     section("vib", "Vibrácie", &MDIForm1::vibrationForm_, &MDIForm1::mnuVibrationItem_Click,
             setup::vibrationWindowSettings());
+    setup_->add(std::make_unique<setup::OrderSection>([this] { return orderForm_; },
+                                                      [this] { mnuOrdersItem_Click(); }));
     section("lpt", "Meranie LPT", &MDIForm1::form1_, &MDIForm1::mnuLPTItem_Click,
             setup::parallelWindowSettings());
     section("game", "Meranie GAME", &MDIForm1::form3_, &MDIForm1::mnuZvlastItem_Click,
             setup::gameWindowSettings());
+    // Publishing last: the windows whose readings it sends are open by then.
+    setup_->add(std::make_unique<setup::PublishSection>(
+        *publisher_, [this](const publish::PublishSettings& s) { startPublishing(s); }));
 }
 
 bool MDIForm1::openSetup(const QString& path)
