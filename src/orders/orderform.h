@@ -65,6 +65,7 @@ public:
     const orders::OrderTracker* tracker() const { return tracker_.get(); }
     QCustomPlot* spectrumChart() const { return spectrumPlot_; }
     QCustomPlot* amplitudeChart() const { return amplitudePlot_; }
+    QCustomPlot* phaseChart() const { return phasePlot_; }
     QCustomPlot* mapChart() const { return mapPlot_; }
 
 public Q_SLOTS:

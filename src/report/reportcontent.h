@@ -12,6 +12,7 @@
 
 namespace diagnostika {
 class MeasurementForm;
+class OrderForm;
 class TrendForm;
 class VibrationForm;
 } // namespace diagnostika
@@ -35,6 +36,7 @@ struct Windows {
     const MeasurementForm* game = nullptr;
     const TrendForm* trend = nullptr;
     const VibrationForm* vibration = nullptr;
+    const OrderForm* orders = nullptr;
 };
 
 struct Circumstances {

@@ -356,7 +356,7 @@ void MDIForm1::mnuRecordFolder_Click()
 
 bool MDIForm1::writeReport(const QString& path, const report::Details& details, QString* error)
 {
-    const report::Windows windows{form2_, form1_, form3_, trendForm_, vibrationForm_};
+    const report::Windows windows{form2_, form1_, form3_, trendForm_, vibrationForm_, orderForm_};
     const report::Document document = report::buildReport(
         details, windows, *measurementLog_,
         {QCoreApplication::applicationVersion(), backends_.simulated, QDateTime::currentDateTime()},
