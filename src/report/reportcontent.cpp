@@ -10,6 +10,7 @@
 #include "vibration/analysis/scaling.h"
 #include "vibration/vibrationform.h"
 
+#include <QDir>
 #include <QImage>
 #include <algorithm>
 
@@ -461,9 +462,11 @@ Document buildReport(const Details& details, const Windows& windows, const Measu
                      const Circumstances& circumstances, const QLocale& locale)
 {
     Document doc;
-    doc.title = details.machine.isEmpty()
-                    ? QStringLiteral("Protokol z merania")
-                    : QStringLiteral("Protokol z merania – %1").arg(details.machine);
+    const bool fromRecording = !circumstances.recording.isEmpty();
+    doc.title = fromRecording ? QStringLiteral("Protokol z merania zo záznamu")
+                              : QStringLiteral("Protokol z merania");
+    if (!details.machine.isEmpty())
+        doc.title += QStringLiteral(" – ") + details.machine;
     doc.heading(doc.title);
 
     const auto open = [](const MeasurementForm* f) { return f && f->isOpen(); };
@@ -482,20 +485,34 @@ Document buildReport(const Details& details, const Windows& windows, const Measu
         devices << QStringLiteral("vstup vibrácií %1").arg(orNone(settingOf(*o, "zdroj")));
 
     const std::optional<std::int64_t> duration = log.durationMs();
-    doc.pairs({
+    QString started = log.started() ? locale.toString(*log.started(), QLocale::ShortFormat) : none;
+    if (fromRecording) {
+        // As the metadata writes it (ISO 8601), shown as the other dates are.
+        const QDateTime at =
+            QDateTime::fromString(circumstances.recordingStarted, Qt::ISODateWithMs);
+        started = at.isValid() ? locale.toString(at.toLocalTime(), QLocale::ShortFormat)
+                               : orNone(circumstances.recordingStarted);
+    }
+    std::vector<std::pair<QString, QString>> header{
         {QStringLiteral("Program"), QStringLiteral("Diagnostika %1").arg(circumstances.version)},
         {QStringLiteral("Stroj"), orNone(details.machine)},
         {QStringLiteral("Miesto"), orNone(details.place)},
         {QStringLiteral("Meral"), orNone(details.person)},
         {QStringLiteral("Dátum a čas"), locale.toString(circumstances.made, QLocale::ShortFormat)},
-        {QStringLiteral("Začiatok merania"),
-         log.started() ? locale.toString(*log.started(), QLocale::ShortFormat) : none},
-        {QStringLiteral("Trvanie merania"), duration ? durationText(*duration) : none},
+        {QStringLiteral("Začiatok merania"), started},
+        // Of a recording: as far as it was played.
+        {fromRecording ? QStringLiteral("Trvanie prehraného záznamu")
+                       : QStringLiteral("Trvanie merania"),
+         duration ? durationText(*duration) : none},
         {QStringLiteral("Zariadenia"),
          devices.isEmpty() ? none : devices.join(QStringLiteral(", "))},
         {QStringLiteral("Snímače"),
          circumstances.simulated ? QStringLiteral("simulované") : QStringLiteral("skutočné")},
-    });
+    };
+    if (fromRecording)
+        header.insert(header.begin() + 1, {QStringLiteral("Zo záznamu"),
+                                           QDir::toNativeSeparators(circumstances.recording)});
+    doc.pairs(std::move(header));
     if (!details.note.trimmed().isEmpty()) {
         doc.subheading(QStringLiteral("Poznámka"));
         doc.paragraph(details.note);

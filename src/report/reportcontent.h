@@ -43,6 +43,10 @@ struct Circumstances {
     QString version;
     bool simulated = false;
     QDateTime made;
+    // Set when the windows are those of an opened recording: its folder and when it began (as its
+    // metadata writes it).
+    QString recording;
+    QString recordingStarted;
 };
 
 Document buildReport(const Details& details, const Windows& windows, const MeasurementLog& log,

@@ -190,9 +190,9 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     const report::Details details{QStringLiteral("Čerpadlo P-101"), QStringLiteral("Strojovňa 2"),
                                   QStringLiteral("Ján Šťastný"),
                                   QStringLiteral("Meranie po výmene ložísk.")};
-    const report::Document document =
-        report::buildReport(details, {&w.form2, nullptr, &game, &w.trend, &vibration, &orders}, log,
-                            {QStringLiteral("0.1.0"), true, QDateTime::currentDateTime()}, locale);
+    const report::Document document = report::buildReport(
+        details, {&w.form2, nullptr, &game, &w.trend, &vibration, &orders}, log,
+        {QStringLiteral("0.1.0"), true, QDateTime::currentDateTime(), {}, {}}, locale);
     QString reason;
     int pages = 0;
     ASSERT_TRUE(report::writePdf(document, path, &reason, &pages)) << reason.toStdString();
