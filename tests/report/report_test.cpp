@@ -266,25 +266,18 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
         QRegularExpression(QStringLiteral("^n = (\\S+) min\\^-1")).match(written);
     ASSERT_TRUE(speed.hasMatch()) << written.toStdString();
     EXPECT_NEAR(readNumber(speed.captured(1), locale).value_or(0), 1500, 320);
-    const QString tracks = pdf.text.mid(pdf.text.indexOf(QStringLiteral("Rády pri otáčkach")));
-    QStringList lastRows;
-    for (const QString& line : tracks.split(QLatin1Char('\n'))) {
-        if (line.trimmed().startsWith(speed.captured(1) + QLatin1Char(' ')))
-            lastRows << line.trimmed()
-                            .split(QLatin1Char(' '), Qt::SkipEmptyParts)
-                            .mid(1)
-                            .join(QLatin1Char(' '));
-    }
-    QStringList shownTracks;
+    QString tracks = pdf.text.mid(pdf.text.indexOf(QStringLiteral("Rády pri otáčkach")));
+    tracks.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+    QStringList rows; // the table's rows at that speed, one per order
     auto it =
         QRegularExpression(QStringLiteral("(\\S+×): (\\S+) m/s\\^2, (\\S+)°")).globalMatch(written);
     while (it.hasNext()) {
         const QRegularExpressionMatch m = it.next();
-        shownTracks << QStringLiteral("%1 %2 %3").arg(m.captured(1), m.captured(2), m.captured(3));
+        rows << QStringList{speed.captured(1), m.captured(1), m.captured(2), m.captured(3)}.join(
+            u' ');
     }
-    ASSERT_EQ(shownTracks.size(), 2) << "orders 1 and 2: " << written.toStdString();
-    // The last rows of the speed (an earlier frame may have had the same tenth).
-    EXPECT_EQ(lastRows.mid(lastRows.size() - 2), shownTracks) << tracks.toStdString();
+    ASSERT_EQ(rows.size(), 2) << "orders 1 and 2: " << written.toStdString();
+    EXPECT_TRUE(tracks.contains(rows.join(u' '))) << tracks.toStdString();
     orders.close();
     vibration.close();
     game.close();
