@@ -74,6 +74,12 @@ struct Options {
         QStringLiteral("Open the setup <file> at start: its windows with their "
                        "settings, as \"Otvoriť nastavenie...\" does."),
         QStringLiteral("file")};
+    QCommandLineOption replay{
+        QStringLiteral("replay"),
+        QStringLiteral("Open the recording <path> (its folder or a window's metadata file) at "
+                       "start, as \"Otvoriť záznam...\" does, and play it all at once; --report "
+                       "then writes the report of the recording."),
+        QStringLiteral("path")};
     QCommandLineOption headless{
         QStringLiteral("headless"),
         QStringLiteral("Run without a display (Qt's offscreen platform); messages go to standard "
@@ -110,6 +116,7 @@ void describe(QCommandLineParser& parser, Options& o)
     parser.addOption(o.publish);
     parser.addOption(o.publishPassword);
     parser.addOption(o.setup);
+    parser.addOption(o.replay);
     parser.addOption(o.headless);
     parser.addOption(o.recordSplit);
 }
@@ -123,7 +130,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     // never what was meant.
     for (const QCommandLineOption* option :
          {&o.com[0], &o.com[1], &o.com[2], &o.lpt[0], &o.lpt[1], &o.open, &o.screenshot, &o.after,
-          &o.gamePeriod, &o.record, &o.report, &o.publish, &o.publishPassword, &o.setup,
+          &o.gamePeriod, &o.record, &o.report, &o.publish, &o.publishPassword, &o.setup, &o.replay,
           &o.recordSplit}) {
         if (parser.isSet(*option) && parser.value(*option).trimmed().isEmpty()) {
             *error = QStringLiteral("--%1 needs a value, and the one given is empty")
@@ -166,6 +173,7 @@ std::optional<CommandLine> interpret(const QCommandLineParser& parser, const Opt
     cl.recordFolder = parser.value(o.record);
     cl.reportPath = parser.value(o.report);
     cl.setupPath = parser.value(o.setup);
+    cl.replayPath = parser.value(o.replay);
     cl.headless = parser.isSet(o.headless);
     const QString split = parser.isSet(o.recordSplit) ? parser.value(o.recordSplit).trimmed()
                           : cl.headless               ? QStringLiteral("day")

@@ -25,6 +25,8 @@ struct CommandLine {
     // When set: publish every open window's readings to this broker from the start.
     std::optional<publish::PublishSettings> publish;
     QString setupPath; // when set: open this setup at start, as "Otvoriť nastavenie..." does
+    // When set: open this recording at start and play it all at once; a report is then of it.
+    QString replayPath;
     // No display: Qt's offscreen platform, and what would be a box goes to standard error (and to
     // the recording's log).
     bool headless = false;

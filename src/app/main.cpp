@@ -6,6 +6,7 @@
 #include "publish/publisher.h"
 #include "record/recorder.h"
 #include "record/unattended.h"
+#include "replay/replayform.h"
 #include "shell/mdiform1.h"
 #include "shell/qttexts.h"
 
@@ -66,10 +67,11 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    if (cl.publish)
-        main.publisher().start(*cl.publish);
     if (!cl.setupPath.isEmpty() && !main.openSetup(cl.setupPath) && cl.headless)
         return 1; // nothing to record unattended: told already
+    // After the setup: the address given here wins over the one the setup holds.
+    if (cl.publish)
+        main.publisher().start(*cl.publish);
     for (const QString& name : cl.openWindows) {
         if (name == QLatin1String("com"))
             main.mnuSerialItem_Click();
@@ -89,6 +91,17 @@ int main(int argc, char* argv[])
         if (auto* scroll =
                 main.form3().client()->findChild<QScrollBar*>(QStringLiteral("VScroll1")))
             scroll->setValue(cl.gamePeriodMs);
+    }
+
+    // After the live windows: the recording's own open beside them, played to its end at once.
+    if (!cl.replayPath.isEmpty()) {
+        if (!main.openRecording(cl.replayPath)) {
+            if (cl.headless || !cl.reportPath.isEmpty())
+                return 1; // told already; a report of it cannot be made
+        } else {
+            main.replayForm()->setPace(replay::Pace::AllAtOnce);
+            main.replayForm()->play();
+        }
     }
 
     int status = 0;

@@ -305,7 +305,9 @@ void OrderForm::zdroj_Click()
     }
     for (int rate : caps->rates)
         vzorkovanie_->addItem(QStringLiteral("%1 Hz").arg(rate), rate);
-    const auto usual = std::ranges::find(caps->rates, 48'000);
+    // Where the other window reads the input already, its rate: the only one this one can join.
+    const auto usual =
+        std::ranges::find(caps->rates, inputs_.rateInUse(sources_[index].id).value_or(48'000));
     vzorkovanie_->setCurrentIndex(usual != caps->rates.end()
                                       ? static_cast<int>(usual - caps->rates.begin())
                                       : vzorkovanie_->count() - 1);

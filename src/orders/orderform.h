@@ -53,6 +53,8 @@ public:
 
     // While open: what the window shows, for tests and benchmarks.
     Capture capture() const { return capture_; }
+    // Whether the capture armed, running or last made was by the speed range (else by hand).
+    bool capturesByRange() const { return byRange_; }
     // The frames the Bode plot and the map show: the run captured (or being captured), else the
     // latest ones.
     const std::vector<orders::OrderFrame>& shownFrames() const;
@@ -63,6 +65,7 @@ public:
     const orders::OrderTracker* tracker() const { return tracker_.get(); }
     QCustomPlot* spectrumChart() const { return spectrumPlot_; }
     QCustomPlot* amplitudeChart() const { return amplitudePlot_; }
+    QCustomPlot* phaseChart() const { return phasePlot_; }
     QCustomPlot* mapChart() const { return mapPlot_; }
 
 public Q_SLOTS:

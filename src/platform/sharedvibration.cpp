@@ -217,6 +217,14 @@ SharedVibrationInputProvider::capabilities(const QString& source, VibrationError
     return caps;
 }
 
+std::optional<int> SharedVibrationInputProvider::rateInUse(const QString& source) const
+{
+    if (hub_->device && hub_->device->isOpen() && !hub_->readers.empty() &&
+        hub_->device->settings().source == source)
+        return hub_->device->settings().rate;
+    return std::nullopt;
+}
+
 std::unique_ptr<VibrationInput> SharedVibrationInputProvider::create()
 {
     return std::make_unique<SharedVibrationInput>(hub_);

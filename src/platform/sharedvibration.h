@@ -29,6 +29,7 @@ public:
     std::optional<VibrationCapabilities> capabilities(const QString& source,
                                                       VibrationError* error) override;
     std::unique_ptr<VibrationInput> create() override;
+    std::optional<int> rateInUse(const QString& source) const override;
 
     struct Hub; // the device and its readers; lives as long as any of them
 

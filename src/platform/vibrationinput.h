@@ -143,6 +143,13 @@ public:
     virtual std::optional<VibrationCapabilities> capabilities(const QString& source,
                                                               VibrationError* error) = 0;
     virtual std::unique_ptr<VibrationInput> create() = 0;
+    // The rate `source` is read at now by another window, where a second can only join it at
+    // that rate; none where the source is free to open at any rate it offers.
+    virtual std::optional<int> rateInUse(const QString& source) const
+    {
+        (void)source;
+        return std::nullopt;
+    }
 };
 
 } // namespace diagnostika

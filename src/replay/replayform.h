@@ -46,6 +46,8 @@ public:
     Form2* form2() const { return form2_.get(); }
     TrendForm* trend() const { return trend_.get(); }
     VibrationForm* vibration() const { return vibration_.get(); }
+    // The clock the played windows run on: the recording's moments. Null before they are built.
+    const TickClock* clock() const { return clock_.get(); }
 
     // Seconds from the recording's start.
     double positionS() const;

@@ -4,12 +4,15 @@
 #include "common/numbertext.h"
 #include "common/picturebox.h"
 #include "measurementlog.h"
+#include "orders/orderform.h"
 #include "trend/plotlibrary.h"
 #include "trend/trendform.h"
 #include "vibration/analysis/scaling.h"
 #include "vibration/vibrationform.h"
 
+#include <QDir>
 #include <QImage>
+#include <algorithm>
 
 namespace diagnostika::report {
 namespace {
@@ -60,6 +63,15 @@ constexpr SettingName settingNames[] = {
     {"vib", "pocet", "Počet priemerov"},
     {"vib", "amplituda", "Amplitúda"},
     {"vib", "os", "Os"},
+    {"ord", "zdroj", "Zdroj"},
+    {"ord", "vzorkovanie", "Vzorkovanie"},
+    {"ord", "citlivost", "Citlivosť [mV/g]"},
+    {"ord", "rozsah", "Rozsah vstupu [V]"},
+    {"ord", "rady", "Sledované rády"},
+    {"ord", "rozlisenie", "Rozlíšenie"},
+    {"ord", "spektrum", "Spektrum z"},
+    {"ord", "od", "Nábeh/dobeh od [min⁻¹]"},
+    {"ord", "do", "Nábeh/dobeh do [min⁻¹]"},
 };
 
 // Settings the feed carries as plain keys rather than as the window's words.
@@ -332,6 +344,104 @@ void vibrationSection(Document& doc, const VibrationForm* form, const Measuremen
     chartFigure(doc, form->spectrumChart(), QStringLiteral("Spektrum zrýchlenia"));
 }
 
+// What the order window's capture is doing, in words.
+QString captureWords(const OrderForm& form, const WindowLog* log, const QLocale& locale)
+{
+    const std::vector<orders::OrderFrame>& frames = form.shownFrames();
+    const QString range =
+        log ? QStringLiteral("%1 až %2 min⁻¹").arg(settingOf(*log, "od"), settingOf(*log, "do"))
+            : QString();
+    const auto speeds = [&] {
+        if (frames.empty())
+            return QStringLiteral("žiadne body");
+        const auto [lo, hi] = std::ranges::minmax(frames, {}, &orders::OrderFrame::speed);
+        return QStringLiteral("%1 bodov pri %2 až %3 min⁻¹")
+            .arg(frames.size())
+            .arg(fixedNumber(lo.speed, 0, locale), fixedNumber(hi.speed, 0, locale));
+    };
+    switch (form.capture()) {
+    case OrderForm::Capture::Live:
+        return QStringLiteral("priebežne, posledné otáčky (%1)").arg(speeds());
+    case OrderForm::Capture::Armed:
+        return QStringLiteral("čaká sa na otáčky v rozsahu %1").arg(range);
+    case OrderForm::Capture::Running:
+        return (form.capturesByRange() ? QStringLiteral("zaznamenáva sa v rozsahu %1: ").arg(range)
+                                       : QStringLiteral("zaznamenáva sa, spustené ručne: ")) +
+               speeds();
+    case OrderForm::Capture::Done:
+        return QStringLiteral("zaznamenaný nábeh/dobeh: %1").arg(speeds());
+    }
+    return none;
+}
+
+void orderSection(Document& doc, const OrderForm* form, const MeasurementLog& log,
+                  const QLocale& locale)
+{
+    doc.heading(form->feed()->title());
+    const WindowLog* w = log.window(QStringLiteral("ord"));
+    settingsBlock(doc, QStringLiteral("ord"), w);
+    doc.pairs({{QStringLiteral("Zachytenie"), captureWords(*form, w, locale)}});
+    if (!form->noSpeedReason().isEmpty())
+        doc.paragraph(form->noSpeedReason());
+
+    // The orders' amplitude and phase at up to a dozen of the frames the charts hold, spread
+    // evenly over them, the last one always among them (it is the one the window writes out);
+    // in the order of their speeds, as the Bode plot reads.
+    const std::vector<orders::OrderFrame>& frames = form->shownFrames();
+    constexpr std::size_t rowsAtMost = 12;
+    Table tracks;
+    tracks.header = {QStringLiteral("n [min⁻¹]"), QStringLiteral("rád"), QStringLiteral("A [m/s²]"),
+                     QStringLiteral("fáza [°]")};
+    tracks.firstColumn = 0.25;
+    const std::size_t shown = std::min(frames.size(), rowsAtMost);
+    std::vector<const orders::OrderFrame*> picked;
+    for (std::size_t i = 0; i < shown; ++i)
+        picked.push_back(
+            &frames[shown == 1 ? frames.size() - 1 : i * (frames.size() - 1) / (shown - 1)]);
+    std::ranges::stable_sort(picked, {}, [](const orders::OrderFrame* f) { return f->speed; });
+    for (const orders::OrderFrame* frame : picked) {
+        const orders::OrderFrame& f = *frame;
+        for (const orders::OrderPoint& p : f.tracks)
+            tracks.rows.push_back({fixedNumber(f.speed, 1, locale),
+                                   locale.toString(p.order, 'g', 6) + QStringLiteral("×"),
+                                   fixedNumber(p.amplitude, 4, locale),
+                                   fixedNumber(p.phaseDeg, 1, locale)});
+    }
+    doc.subheading(QStringLiteral("Rády pri otáčkach"));
+    if (tracks.rows.empty())
+        doc.paragraph(QStringLiteral("Rády ešte nie sú k dispozícii."));
+    else
+        doc.grid(std::move(tracks));
+
+    // The ten highest peaks of the order spectrum: lines above both neighbours.
+    const orders::OrderSpectrum& spectrum = form->orderSpectrum();
+    std::vector<std::size_t> lines;
+    for (std::size_t k = 1; k + 1 < spectrum.amplitude.size(); ++k) {
+        const double a = spectrum.amplitude[k];
+        if (spectrum.order(k) >= 0.5 && a > spectrum.amplitude[k - 1] &&
+            a >= spectrum.amplitude[k + 1])
+            lines.push_back(k);
+    }
+    std::ranges::sort(lines, std::ranges::greater{},
+                      [&spectrum](std::size_t k) { return spectrum.amplitude[k]; });
+    lines.resize(std::min<std::size_t>(lines.size(), 10));
+    Table peaks;
+    peaks.header = {QStringLiteral("Poradie"), QStringLiteral("rád"), QStringLiteral("A [m/s²]")};
+    peaks.firstColumn = 0.16;
+    int n = 0;
+    for (std::size_t k : lines)
+        peaks.rows.push_back({QString::number(++n), fixedNumber(spectrum.order(k), 3, locale),
+                              fixedNumber(spectrum.amplitude[k], 4, locale)});
+    doc.subheading(QStringLiteral("Najvyššie špičky rádového spektra"));
+    if (peaks.rows.empty())
+        doc.paragraph(QStringLiteral("Rádové spektrum ešte nie je k dispozícii."));
+    else
+        doc.grid(std::move(peaks));
+    chartFigure(doc, form->spectrumChart(), QStringLiteral("Rádové spektrum"));
+    chartFigure(doc, form->amplitudeChart(), QStringLiteral("Bodeho diagram: amplitúda rádov"));
+    chartFigure(doc, form->phaseChart(), QStringLiteral("Bodeho diagram: fáza rádov"));
+}
+
 } // namespace
 
 QString durationText(std::int64_t ms)
@@ -352,9 +462,11 @@ Document buildReport(const Details& details, const Windows& windows, const Measu
                      const Circumstances& circumstances, const QLocale& locale)
 {
     Document doc;
-    doc.title = details.machine.isEmpty()
-                    ? QStringLiteral("Protokol z merania")
-                    : QStringLiteral("Protokol z merania – %1").arg(details.machine);
+    const bool fromRecording = !circumstances.recording.isEmpty();
+    doc.title = fromRecording ? QStringLiteral("Protokol z merania zo záznamu")
+                              : QStringLiteral("Protokol z merania");
+    if (!details.machine.isEmpty())
+        doc.title += QStringLiteral(" – ") + details.machine;
     doc.heading(doc.title);
 
     const auto open = [](const MeasurementForm* f) { return f && f->isOpen(); };
@@ -369,22 +481,38 @@ Document buildReport(const Details& details, const Windows& windows, const Measu
         devices << QStringLiteral("joystick");
     if (const WindowLog* w = log.window(QStringLiteral("vib")); w && open(windows.vibration))
         devices << QStringLiteral("vstup vibrácií %1").arg(orNone(settingOf(*w, "zdroj")));
+    else if (const WindowLog* o = log.window(QStringLiteral("ord")); o && open(windows.orders))
+        devices << QStringLiteral("vstup vibrácií %1").arg(orNone(settingOf(*o, "zdroj")));
 
     const std::optional<std::int64_t> duration = log.durationMs();
-    doc.pairs({
+    QString started = log.started() ? locale.toString(*log.started(), QLocale::ShortFormat) : none;
+    if (fromRecording) {
+        // As the metadata writes it (ISO 8601), shown as the other dates are.
+        const QDateTime at =
+            QDateTime::fromString(circumstances.recordingStarted, Qt::ISODateWithMs);
+        started = at.isValid() ? locale.toString(at.toLocalTime(), QLocale::ShortFormat)
+                               : orNone(circumstances.recordingStarted);
+    }
+    std::vector<std::pair<QString, QString>> header{
         {QStringLiteral("Program"), QStringLiteral("Diagnostika %1").arg(circumstances.version)},
         {QStringLiteral("Stroj"), orNone(details.machine)},
         {QStringLiteral("Miesto"), orNone(details.place)},
         {QStringLiteral("Meral"), orNone(details.person)},
         {QStringLiteral("Dátum a čas"), locale.toString(circumstances.made, QLocale::ShortFormat)},
-        {QStringLiteral("Začiatok merania"),
-         log.started() ? locale.toString(*log.started(), QLocale::ShortFormat) : none},
-        {QStringLiteral("Trvanie merania"), duration ? durationText(*duration) : none},
+        {QStringLiteral("Začiatok merania"), started},
+        // Of a recording: as far as it was played.
+        {fromRecording ? QStringLiteral("Trvanie prehraného záznamu")
+                       : QStringLiteral("Trvanie merania"),
+         duration ? durationText(*duration) : none},
         {QStringLiteral("Zariadenia"),
          devices.isEmpty() ? none : devices.join(QStringLiteral(", "))},
         {QStringLiteral("Snímače"),
          circumstances.simulated ? QStringLiteral("simulované") : QStringLiteral("skutočné")},
-    });
+    };
+    if (fromRecording)
+        header.insert(header.begin() + 1, {QStringLiteral("Zo záznamu"),
+                                           QDir::toNativeSeparators(circumstances.recording)});
+    doc.pairs(std::move(header));
     if (!details.note.trimmed().isEmpty()) {
         doc.subheading(QStringLiteral("Poznámka"));
         doc.paragraph(details.note);
@@ -409,6 +537,10 @@ Document buildReport(const Details& details, const Windows& windows, const Measu
     }
     if (open(windows.vibration)) {
         vibrationSection(doc, windows.vibration, log, locale);
+        any = true;
+    }
+    if (open(windows.orders)) {
+        orderSection(doc, windows.orders, log, locale);
         any = true;
     }
     if (!any)

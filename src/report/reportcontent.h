@@ -12,6 +12,7 @@
 
 namespace diagnostika {
 class MeasurementForm;
+class OrderForm;
 class TrendForm;
 class VibrationForm;
 } // namespace diagnostika
@@ -35,12 +36,17 @@ struct Windows {
     const MeasurementForm* game = nullptr;
     const TrendForm* trend = nullptr;
     const VibrationForm* vibration = nullptr;
+    const OrderForm* orders = nullptr;
 };
 
 struct Circumstances {
     QString version;
     bool simulated = false;
     QDateTime made;
+    // Set when the windows are those of an opened recording: its folder and when it began (as its
+    // metadata writes it).
+    QString recording;
+    QString recordingStarted;
 };
 
 Document buildReport(const Details& details, const Windows& windows, const MeasurementLog& log,

@@ -241,4 +241,22 @@ std::vector<ControlSetting> vibrationWindowSettings()
     };
 }
 
+std::vector<ControlSetting> orderWindowSettings()
+{
+    // The source first, as in the vibration window; the orders before the speed range, as typing
+    // them starts the charts afresh.
+    return {
+        {QStringLiteral("source"), {QStringLiteral("zdroj")}},
+        {QStringLiteral("sampleRate"), {QStringLiteral("vzorkovanie")}},
+        {QStringLiteral("sensitivity_mV_per_g"), {QStringLiteral("citlivost")}},
+        {QStringLiteral("inputRange_V"), {QStringLiteral("rozsah")}},
+        {QStringLiteral("orders"), {QStringLiteral("rady")}},
+        {QStringLiteral("resolution"), {QStringLiteral("rozlisenie")}},
+        {QStringLiteral("spectrumRevolutions"), {QStringLiteral("otackySpektra")}},
+        {QStringLiteral("mapTo"), {QStringLiteral("mapaRad")}},
+        {QStringLiteral("rangeFrom_rpm"), {QStringLiteral("od")}},
+        {QStringLiteral("rangeTo_rpm"), {QStringLiteral("do")}},
+    };
+}
+
 } // namespace diagnostika::setup

@@ -56,5 +56,6 @@ std::vector<ControlSetting> parallelWindowSettings();
 std::vector<ControlSetting> gameWindowSettings();
 std::vector<ControlSetting> trendWindowSettings();
 std::vector<ControlSetting> vibrationWindowSettings();
+std::vector<ControlSetting> orderWindowSettings();
 
 } // namespace diagnostika::setup

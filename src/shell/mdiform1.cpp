@@ -19,6 +19,7 @@
 #include "report/measurementlog.h"
 #include "report/reportdialog.h"
 #include "setup/controlsection.h"
+#include "setup/extrasections.h"
 #include "setup/setup.h"
 #include "shell/wrappingmenubar.h"
 #include "trend/trendform.h"
@@ -355,11 +356,25 @@ void MDIForm1::mnuRecordFolder_Click()
 
 bool MDIForm1::writeReport(const QString& path, const report::Details& details, QString* error)
 {
-    const report::Windows windows{form2_, form1_, form3_, trendForm_, vibrationForm_};
-    const report::Document document = report::buildReport(
-        details, windows, *measurementLog_,
-        {QCoreApplication::applicationVersion(), backends_.simulated, QDateTime::currentDateTime()},
-        QLocale());
+    report::Windows windows{form2_, form1_, form3_, trendForm_, vibrationForm_, orderForm_};
+    report::Circumstances circumstances{QCoreApplication::applicationVersion(),
+                                        backends_.simulated,
+                                        QDateTime::currentDateTime(),
+                                        {},
+                                        {}};
+    const report::MeasurementLog* log = measurementLog_;
+    // An opened recording is what the user looks at: its played windows, not the live ones.
+    if (replay_ && replay_->isOpen() && replayLog_) {
+        windows = {replay_->form2(),     nullptr, nullptr, replay_->trend(),
+                   replay_->vibration(), nullptr};
+        const replay::Recording& recording = replay_->recording();
+        circumstances.recording = recording.folder;
+        circumstances.recordingStarted = recording.started;
+        circumstances.simulated = recording.captureMode == u"simulated";
+        log = replayLog_;
+    }
+    const report::Document document =
+        report::buildReport(details, windows, *log, circumstances, QLocale());
     QString reason;
     if (report::writePdf(document, path, &reason))
         return true;
@@ -438,10 +453,28 @@ bool MDIForm1::openRecording(const QString& path)
         showInformation(this, applicationTitle(), error);
         return false;
     }
+    delete replayLog_;
+    replayLog_ = nullptr;
     delete replay_;
     replay_ = new replay::ReplayForm(std::move(*recording), mdiArea_, this);
+    connect(replay_, &replay::ReplayForm::windowsBuilt, this, &MDIForm1::followReplay);
     replay_->show(mdiArea_);
     return true;
+}
+
+void MDIForm1::followReplay()
+{
+    // Played again from the start: new windows on a new clock, and a report of what they show.
+    delete replayLog_;
+    replayLog_ = new report::MeasurementLog(*replay_->clock(), this);
+    for (MeasurementForm* form : {static_cast<MeasurementForm*>(replay_->form2()),
+                                  static_cast<MeasurementForm*>(replay_->trend()),
+                                  static_cast<MeasurementForm*>(replay_->vibration())}) {
+        if (form)
+            replayLog_->addFeed(form->feed());
+    }
+    if (Form2* played = replay_->form2())
+        replayLog_->followSpeed(played->speedInput());
 }
 
 void MDIForm1::recordingChanged()
@@ -473,10 +506,15 @@ void MDIForm1::addSetupSections()
             setup::trendWindowSettings());
     section("vib", "Vibrácie", &MDIForm1::vibrationForm_, &MDIForm1::mnuVibrationItem_Click,
             setup::vibrationWindowSettings());
+    setup_->add(std::make_unique<setup::OrderSection>([this] { return orderForm_; },
+                                                      [this] { mnuOrdersItem_Click(); }));
     section("lpt", "Meranie LPT", &MDIForm1::form1_, &MDIForm1::mnuLPTItem_Click,
             setup::parallelWindowSettings());
     section("game", "Meranie GAME", &MDIForm1::form3_, &MDIForm1::mnuZvlastItem_Click,
             setup::gameWindowSettings());
+    // Publishing last: the windows whose readings it sends are open by then.
+    setup_->add(std::make_unique<setup::PublishSection>(
+        *publisher_, [this](const publish::PublishSettings& s) { startPublishing(s); }));
 }
 
 bool MDIForm1::openSetup(const QString& path)

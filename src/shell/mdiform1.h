@@ -77,8 +77,9 @@ public:
     // Where recordings go when the user has not picked a folder yet: Diagnostika in the documents.
     static QString defaultRecordingFolder();
 
-    // The measurement report of the open windows, as a PDF at `path`. False with a Slovak message
-    // naming the system's reason in `error` when it cannot be written.
+    // The measurement report of the open windows, as a PDF at `path`; while a recording is open,
+    // of its played windows instead. False with a Slovak message naming the system's reason in
+    // `error` when it cannot be written.
     bool writeReport(const QString& path, const report::Details& details, QString* error);
     const report::MeasurementLog& measurementLog() const { return *measurementLog_; }
     // Publishing every open window's readings to an MQTT broker; its state is in the caption.
@@ -125,11 +126,14 @@ private:
     void updateCaption();
     QString lastRecordingFolder() const;
     void addSetupSections();
+    void followReplay();
 
     Backends& backends_;
     QString title_;
     record::Recorder* recorder_ = nullptr;
     report::MeasurementLog* measurementLog_ = nullptr;
+    // What the opened recording's played windows published; made anew with them.
+    report::MeasurementLog* replayLog_ = nullptr;
     report::Details reportDetails_; // the machine and the person stay for the run's next report
     publish::Publisher* publisher_ = nullptr;
     std::unique_ptr<setup::Setup> setup_;

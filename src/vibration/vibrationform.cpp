@@ -310,7 +310,8 @@ void VibrationForm::zdroj_Click()
     const int index = zdroj_->currentIndex();
     if (index < 0 || index >= static_cast<int>(sources_.size()))
         return;
-    // The rates and channels the source offers; the usual 48 kHz where it can.
+    // The rates and channels the source offers; the usual 48 kHz where it can, the rate the order
+    // window reads it at where it does (the only one this window can join).
     VibrationError error;
     const std::optional<VibrationCapabilities> caps =
         inputs_.capabilities(sources_[index].id, &error);
@@ -323,7 +324,8 @@ void VibrationForm::zdroj_Click()
     }
     for (int rate : caps->rates)
         vzorkovanie_->addItem(QStringLiteral("%1 Hz").arg(rate), rate);
-    const auto usual = std::find(caps->rates.begin(), caps->rates.end(), 48'000);
+    const auto usual = std::find(caps->rates.begin(), caps->rates.end(),
+                                 inputs_.rateInUse(sources_[index].id).value_or(48'000));
     vzorkovanie_->setCurrentIndex(usual != caps->rates.end()
                                       ? static_cast<int>(usual - caps->rates.begin())
                                       : vzorkovanie_->count() - 1);

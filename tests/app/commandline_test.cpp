@@ -83,6 +83,8 @@ TEST(CommandLineTest, OptionsReachTheBackendsAndTheDemonstration)
         parse(headless + QStringList{QStringLiteral("--record-split=hour")}, &error)->recordSplit,
         CommandLine::Split::Hour);
     EXPECT_EQ(parse(headless, &error)->setupPath, QStringLiteral("s.json"));
+    EXPECT_EQ(parse({QStringLiteral("--replay"), QStringLiteral("zaznam")}, &error)->replayPath,
+              QStringLiteral("zaznam"));
 }
 
 TEST(CommandLineTest, MistakesAreReportedNotGuessed)
@@ -104,6 +106,7 @@ TEST(CommandLineTest, MistakesAreReportedNotGuessed)
         {QStringLiteral("--publish"), QStringLiteral("mqtt://broker")},
         {QStringLiteral("--publish-password-file"), QStringLiteral("heslo")},
         {QStringLiteral("--setup"), QString()},
+        {QStringLiteral("--replay"), QStringLiteral(" ")},
         {QStringLiteral("--record-split"), QStringLiteral("week")},
         {QStringLiteral("--bogus")},
         {QStringLiteral("stray")},

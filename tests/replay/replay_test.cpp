@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -445,5 +447,51 @@ TEST(Replay, OpensTheRecordingOfTheFilePickedWithWhatItHolds)
         }
     }
 }
+
+// `diagnostika --replay DIR --report FILE` without a display: the recording played all at once
+// and the report made of its windows, the header naming the recording's folder, the vibration's
+// last overall value the one the live window showed.
+TEST(Replay, TheCommandLineWritesTheReportOfARecordingWithoutADisplay)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "cannot read the PDF: pdftotext not installed (Debian's poppler-utils)";
+    const LiveRun& live = liveRun();
+    ASSERT_FALSE(live.shown.vibration.empty());
+    QTemporaryDir out;
+    const QString pdf = out.filePath(QStringLiteral("zaznam.pdf"));
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // A decimal point, whatever the machine's language; settings kept apart from the user's.
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), out.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), out.filePath(QStringLiteral("data")));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(DIAGNOSTIKA_EXECUTABLE),
+                  {QStringLiteral("--replay"), live.folder.path(), QStringLiteral("--report"), pdf,
+                   QStringLiteral("--after"), QStringLiteral("2000"),
+                   QStringLiteral("--headless")});
+    ASSERT_TRUE(program.waitForFinished(120'000));
+    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(60'000));
+    const QString report = QString::fromUtf8(text.readAllStandardOutput());
+    for (const QString& expected :
+         {QStringLiteral("Protokol z merania zo záznamu"), QStringLiteral("Zo záznamu"),
+          QDir::toNativeSeparators(live.folder.path()),
+          QStringLiteral("Trvanie prehraného záznamu"), QStringLiteral("Meranie cez sériový port"),
+          QStringLiteral("Priebeh otáčok"), QStringLiteral("Vibrácie"),
+          QStringLiteral("simulované")})
+        EXPECT_TRUE(report.contains(expected)) << expected.toStdString();
+    const QStringList cells = report.mid(report.indexOf(QStringLiteral("Rýchlosť RMS [mm/s]")))
+                                  .section(u'\n', 0, 0)
+                                  .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    ASSERT_FALSE(cells.isEmpty()) << report.toStdString();
+    // Each overall reading ends with the velocity and then the count of samples lost.
+    const double velocity = live.shown.vibration[live.shown.vibration.size() - 2];
+    EXPECT_EQ(cells.last(), QString::number(velocity, 'f', 2)) << report.toStdString();
+}
+
 } // namespace
 } // namespace diagnostika

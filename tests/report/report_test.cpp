@@ -4,7 +4,9 @@
 #include "common/messages.h"
 #include "common/numbertext.h"
 #include "game/form3.h"
+#include "orders/orderform.h"
 #include "platform/backends.h"
+#include "platform/sharedvibration.h"
 #include "platform/sim/simvibration.h"
 #include "report/measurementlog.h"
 #include "report/reportcontent.h"
@@ -27,6 +29,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -126,11 +129,18 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     game.show(&w.area);
     test::ShaftWindows::timer(game, "Timer1")->stop();
     SimulatedVibrationInputProvider vibrationInputs(clock);
-    VibrationForm vibration(vibrationInputs, *w.form2.speedInput());
+    // One input read by both windows, as in the program.
+    SharedVibrationInputProvider sharedInputs(vibrationInputs);
+    VibrationForm vibration(sharedInputs, *w.form2.speedInput());
     vibration.show(&w.area);
     test::ShaftWindows::timer(vibration, "Timer1")->stop();
+    OrderForm orders(sharedInputs, *w.form2.speedInput());
+    orders.show(&w.area);
+    test::ShaftWindows::timer(orders, "Timer1")->stop();
     ASSERT_TRUE(w.provider.created && w.lines().isOpen());
     test::ShaftWindows::pick(w.form2, "vstupfrekv", "CTS");
+    // The whole swing captured, started by hand.
+    control<QPushButton>(orders.client(), "start")->click();
 
     report::MeasurementLog log(clock);
     log.addFeed(w.form2.feed());
@@ -138,6 +148,7 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     log.addFeed(w.trend.feed());
     log.addFeed(game.feed());
     log.addFeed(vibration.feed());
+    log.addFeed(orders.feed());
 
     // 30 s as the screen gets them: edges every 8 ms, the timers fired when their periods say, the
     // joystick moved between the game window's samples.
@@ -162,11 +173,15 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
             w.trend.refresh();
         if (ms % VibrationForm::refreshMs == 0)
             vibration.refresh();
+        if (ms % OrderForm::refreshMs == 0)
+            orders.refresh();
         if (ms % 500 == 0) {
             joystick.position = JoyInfo{xs[(ms / 500) % 5], 100, 200, 0};
             game.Timer1_Timer();
         }
     }
+    // The screen's last drawing: the order window writes out its last frame.
+    orders.draw();
     const auto [least, greatest] = std::ranges::minmax(speedsShown);
     ASSERT_GT(greatest, least) << "the shaft's speed should have swung";
 
@@ -175,9 +190,9 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
     const report::Details details{QStringLiteral("Čerpadlo P-101"), QStringLiteral("Strojovňa 2"),
                                   QStringLiteral("Ján Šťastný"),
                                   QStringLiteral("Meranie po výmene ložísk.")};
-    const report::Document document =
-        report::buildReport(details, {&w.form2, nullptr, &game, &w.trend, &vibration}, log,
-                            {QStringLiteral("0.1.0"), true, QDateTime::currentDateTime()}, locale);
+    const report::Document document = report::buildReport(
+        details, {&w.form2, nullptr, &game, &w.trend, &vibration, &orders}, log,
+        {QStringLiteral("0.1.0"), true, QDateTime::currentDateTime(), {}, {}}, locale);
     QString reason;
     int pages = 0;
     ASSERT_TRUE(report::writePdf(document, path, &reason, &pages)) << reason.toStdString();
@@ -190,7 +205,9 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
          {"Protokol z merania – Čerpadlo P-101", "Strojovňa 2", "Ján Šťastný",
           "Meranie po výmene ložísk.", "Meranie cez sériový port", "Priebeh otáčok",
           "Meranie cez Game port", "Vibrácie", "Najvyššie špičky spektra", "simulované",
-          "Trvanie merania", "30 s"})
+          "Rádová analýza", "Sledované rády", "zaznamenáva sa, spustené ručne",
+          "Najvyššie špičky rádového spektra", "Bodeho diagram: fáza rádov", "Trvanie merania",
+          "30 s"})
         EXPECT_TRUE(pdf.text.contains(QString::fromUtf8(heading))) << heading;
     EXPECT_TRUE(pdf.text.contains(QStringLiteral("Strana %1 z %1").arg(pages)));
     EXPECT_TRUE(pdf.text.contains(QStringLiteral("report_simulated.pdf")));
@@ -241,6 +258,27 @@ TEST_F(ReportOfASimulatedRun, HoldsWhatTheWindowsShowedInTheLocalesFormat)
                                  << peakLines[2].toStdString();
     const QString peaksTable = pdf.text.mid(pdf.text.indexOf(QStringLiteral("Poradie")));
     EXPECT_EQ(rowOf(peaksTable, QStringLiteral("1 ")), highest) << peaksTable.toStdString();
+
+    // The order window's last frame as it writes it out: the speed, then each order's amplitude
+    // and phase, in the tracks' table at that speed.
+    const QString written = control<QLabel>(orders.client(), "hodnoty")->text();
+    const QRegularExpressionMatch speed =
+        QRegularExpression(QStringLiteral("^n = (\\S+) min\\^-1")).match(written);
+    ASSERT_TRUE(speed.hasMatch()) << written.toStdString();
+    EXPECT_NEAR(readNumber(speed.captured(1), locale).value_or(0), 1500, 320);
+    QString tracks = pdf.text.mid(pdf.text.indexOf(QStringLiteral("Rády pri otáčkach")));
+    tracks.replace(QRegularExpression(QStringLiteral("\\s+")), QStringLiteral(" "));
+    QStringList rows; // the table's rows at that speed, one per order
+    auto it =
+        QRegularExpression(QStringLiteral("(\\S+×): (\\S+) m/s\\^2, (\\S+)°")).globalMatch(written);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        rows << QStringList{speed.captured(1), m.captured(1), m.captured(2), m.captured(3)}.join(
+            u' ');
+    }
+    ASSERT_EQ(rows.size(), 2) << "orders 1 and 2: " << written.toStdString();
+    EXPECT_TRUE(tracks.contains(rows.join(u' '))) << tracks.toStdString();
+    orders.close();
     vibration.close();
     game.close();
 }

@@ -2,18 +2,25 @@
 // cannot be applied whole telling, in one box, what was not applied while the rest applies.
 #include "game/form3.h"
 #include "lpt/form1.h"
+#include "orders/orderform.h"
 #include "program.h"
+#include "publish/publisher.h"
 #include "trend/trendform.h"
 #include "vibration/vibrationform.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <arpa/inet.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace diagnostika;
 using test::Program;
@@ -31,6 +38,8 @@ MeasurementForm& form(Program& p, const char* window)
         return p.main->form3();
     if (w == "trend")
         return p.main->trendForm();
+    if (w == "ord")
+        return p.main->orderForm();
     return p.main->vibrationForm();
 }
 
@@ -68,6 +77,16 @@ const Picked everySetting[] = {
     {"vib", "averages", "pocet", "8", "8"},
     {"vib", "amplitude", "amplituda", "špička", "špička"},
     {"vib", "axis", "os", "logaritmická", "logaritmická"},
+    // The order window reads the vibration window's input: at its rate, the one it can join.
+    {"ord", "sampleRate", "vzorkovanie", "96000 Hz", "96000 Hz"},
+    {"ord", "sensitivity_mV_per_g", "citlivost", "20", "20"},
+    {"ord", "inputRange_V", "rozsah", "5", "5"},
+    {"ord", "orders", "rady", "1; 3; 5", "1; 3; 5"},
+    {"ord", "resolution", "rozlisenie", "1/16 rádu", "1/16 rádu"},
+    {"ord", "spectrumRevolutions", "otackySpektra", "64 otáčok", "64 otáčok"},
+    {"ord", "mapTo", "mapaRad", "20. rádu", "20. rádu"},
+    {"ord", "rangeFrom_rpm", "od", "900", "900"},
+    {"ord", "rangeTo_rpm", "do", "2400", "2400"},
     {"lpt", "quantity", "volba", "Napätie", "Napätie"},
     {"lpt", "angleRange_deg", "o180", "180", "true"},
     {"lpt", "negative", "NEG", true, "true"},
@@ -77,7 +96,8 @@ const Picked everySetting[] = {
 };
 
 // A setup with every setting opened in one program, saved, and opened in a fresh one: both show
-// every setting, and the windows' own handlers have acted on them.
+// every setting, and the windows' own handlers have acted on them. Publishing is in it too, and
+// the password it reads from a file never reaches the setup.
 TEST(Setup, SavedAndOpenedInAFreshProgramRestoresEverySettingOfEveryWindowThroughItsHandlers)
 {
     QJsonObject windows;
@@ -86,7 +106,32 @@ TEST(Setup, SavedAndOpenedInAFreshProgramRestoresEverySettingOfEveryWindowThroug
         settings.insert(QLatin1String(p.key), p.value);
         windows.insert(QLatin1String(p.window), settings);
     }
+    QJsonObject orderWindow = windows[QStringLiteral("ord")].toObject();
+    orderWindow.insert(QStringLiteral("capture"), QStringLiteral("podľa otáčok"));
+    windows.insert(QStringLiteral("ord"), orderWindow);
+
     QTemporaryDir folder;
+    // A broker's port bound but never listened on: publishing runs, connecting is refused.
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    const QByteArray secret = "Tajne-Heslo-77";
+    const QString passwordFile = folder.filePath(QStringLiteral("heslo"));
+    test::writeFile(passwordFile, secret + "\n");
+    publish::PublishSettings publishing;
+    publishing.host = QStringLiteral("127.0.0.1");
+    publishing.port = ntohs(address.sin_port);
+    publishing.user = QStringLiteral("jan");
+    publishing.passwordFile = passwordFile;
+    publishing.station = QStringLiteral("lis3");
+    publishing.influx = true;
+    windows.insert(QStringLiteral("publish"), publishing.toJson());
+    QDir(publish::Publisher::defaultOutboxFolder()).removeRecursively();
+
     const QString first = folder.filePath(QStringLiteral("first.json"));
     const QString saved = folder.filePath(QStringLiteral("saved.json"));
     test::writeFile(first, QJsonDocument(QJsonObject{{"format", "diagnostika-setup"},
@@ -97,10 +142,25 @@ TEST(Setup, SavedAndOpenedInAFreshProgramRestoresEverySettingOfEveryWindowThroug
     Program before;
     ASSERT_TRUE(before.main->openSetup(first));
     ASSERT_TRUE(before.main->saveSetup(saved));
+    QFile savedFile(saved);
+    ASSERT_TRUE(savedFile.open(QIODevice::ReadOnly));
+    const QByteArray savedText = savedFile.readAll();
+    EXPECT_FALSE(savedText.contains(secret)) << savedText.toStdString();
+    EXPECT_TRUE(savedText.contains(passwordFile.toUtf8()));
+    // One outbox per user: the first program's publishing ends before the second's starts.
+    EXPECT_TRUE(before.main->publisher().isRunning());
+    before.main->publisher().stop();
     Program after;
     ASSERT_TRUE(after.main->openSetup(saved));
+    EXPECT_TRUE(after.main->publisher().isRunning());
+    EXPECT_EQ(after.main->publisher().settings(), publishing);
+    after.main->publisher().stop();
+    ::close(socket);
+    QDir(publish::Publisher::defaultOutboxFolder()).removeRecursively();
     for (Program* program : {&before, &after}) {
         EXPECT_TRUE(program->boxes.isEmpty()) << program->boxes.join(u'\n').toStdString();
+        EXPECT_EQ(program->main->orderForm().capture(), OrderForm::Capture::Armed);
+        EXPECT_EQ(program->main->orderForm().trackedOrders(), (std::vector<double>{1, 3, 5}));
         for (const Picked& p : everySetting) {
             ASSERT_TRUE(form(*program, p.window).isOpen()) << p.window;
             EXPECT_EQ(program->shown(form(*program, p.window), QLatin1String(p.control)),
@@ -149,6 +209,13 @@ TEST(Setup, AFileNotAppliedWholeTellsInOneBoxWhatWasNotAppliedAndAppliesTheRest)
          R"({"format":"diagnostika-setup","version":1,"windows":{"com":{"port":"COM1"}}})",
          true, {"Port používa iný program alebo zariadenie"}, "com", true, 0,
          [](Program& p) { p.serial->failOpen(1, SerialError::Kind::InUse); }},
+        // A password is never taken from a setup; publishing without its station does not start.
+        {"publishing with a password, no station",
+         R"({"format":"diagnostika-setup","version":1,"windows":{"publish":{"host":"b","password":"x"}}})",
+         true, {"Odosielanie na server", "password", "passwordFile", "názov stanice"}, "com", false},
+        {"an order window's capture not offered",
+         R"({"format":"diagnostika-setup","version":1,"windows":{"ord":{"capture":"občas"}}})",
+         true, {"Rádová analýza", "capture", "„občas“"}, "ord", true},
         // A window open now but not in the setup closes.
         {"a window not listed", R"({"format":"diagnostika-setup","version":1,"windows":{}})",
          true, {}, "game", false, -1, [](Program& p) { p.main->mnuZvlastItem_Click(); }},
