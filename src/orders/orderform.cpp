@@ -2,7 +2,9 @@
 
 #include "common/controls.h"
 #include "common/messages.h"
+#include "common/numbertext.h"
 #include "common/twips.h"
+#include "common/vibrationsourcepick.h"
 #include "trend/plotlibrary.h"
 #include "vibration/analysis/scaling.h"
 
@@ -34,9 +36,7 @@ constexpr int mapRows = 120;
 // In the user's locale, never grouped, as every number the program writes.
 QString fixed(double value, int decimals)
 {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', decimals);
+    return fixedNumber(value, decimals, QLocale());
 }
 
 std::optional<double> entryNumber(const QLineEdit* entry)
@@ -294,26 +294,11 @@ void OrderForm::zdroj_Click()
     const int index = zdroj_->currentIndex();
     if (index < 0 || index >= static_cast<int>(sources_.size()))
         return;
-    VibrationError error;
-    const std::optional<VibrationCapabilities> caps =
-        inputs_.capabilities(sources_[index].id, &error);
-    vzorkovanie_->clear();
-    if (!caps || caps->rates.empty() || caps->channels < 1) {
-        stav_->setText(
-            QStringLiteral("Vstup %1 sa nedá použiť: %2").arg(sources_[index].name, error.reason));
+    QString problem;
+    if (!offerVibrationSource(inputs_, sources_[index], vzorkovanie_, rozsah_, citlivost_,
+                              &problem)) {
+        stav_->setText(problem);
         return;
-    }
-    for (int rate : caps->rates)
-        vzorkovanie_->addItem(QStringLiteral("%1 Hz").arg(rate), rate);
-    // Where the other window reads the input already, its rate: the only one this one can join.
-    const auto usual =
-        std::ranges::find(caps->rates, inputs_.rateInUse(sources_[index].id).value_or(48'000));
-    vzorkovanie_->setCurrentIndex(usual != caps->rates.end()
-                                      ? static_cast<int>(usual - caps->rates.begin())
-                                      : vzorkovanie_->count() - 1);
-    if (caps->scale.known) {
-        rozsah_->setText(fixed(caps->scale.fullScaleVolts, 3));
-        citlivost_->setText(fixed(caps->scale.sensorVoltsPerG * 1000, 1));
     }
     openInput();
 }

@@ -2,7 +2,9 @@
 
 #include "common/controls.h"
 #include "common/messages.h"
+#include "common/numbertext.h"
 #include "common/twips.h"
+#include "common/vibrationsourcepick.h"
 #include "trend/plotlibrary.h"
 
 #include <QComboBox>
@@ -28,9 +30,7 @@ constexpr double spectrumPeriodS = 10.0;
 // In the user's locale, never grouped, as every number the program writes.
 QString fixed(double value, int decimals)
 {
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale.toString(value, 'f', decimals);
+    return fixedNumber(value, decimals, QLocale());
 }
 
 std::optional<double> entryNumber(const QLineEdit* entry)
@@ -310,32 +310,17 @@ void VibrationForm::zdroj_Click()
     const int index = zdroj_->currentIndex();
     if (index < 0 || index >= static_cast<int>(sources_.size()))
         return;
-    // The rates and channels the source offers; the usual 48 kHz where it can, the rate the order
-    // window reads it at where it does (the only one this window can join).
-    VibrationError error;
-    const std::optional<VibrationCapabilities> caps =
-        inputs_.capabilities(sources_[index].id, &error);
-    vzorkovanie_->clear();
     kanal_->clear();
-    if (!caps || caps->rates.empty() || caps->channels < 1) {
-        note_->setText(
-            QStringLiteral("Vstup %1 sa nedá použiť: %2").arg(sources_[index].name, error.reason));
+    QString problem;
+    const std::optional<VibrationCapabilities> caps =
+        offerVibrationSource(inputs_, sources_[index], vzorkovanie_, rozsah_, citlivost_, &problem);
+    if (!caps) {
+        note_->setText(problem);
         return;
     }
-    for (int rate : caps->rates)
-        vzorkovanie_->addItem(QStringLiteral("%1 Hz").arg(rate), rate);
-    const auto usual = std::find(caps->rates.begin(), caps->rates.end(),
-                                 inputs_.rateInUse(sources_[index].id).value_or(48'000));
-    vzorkovanie_->setCurrentIndex(usual != caps->rates.end()
-                                      ? static_cast<int>(usual - caps->rates.begin())
-                                      : vzorkovanie_->count() - 1);
     for (int c = 0; c < caps->channels; ++c)
         kanal_->addItem(QString::number(c + 1));
     kanal_->setCurrentIndex(0);
-    if (caps->scale.known) {
-        rozsah_->setText(fixed(caps->scale.fullScaleVolts, 3));
-        citlivost_->setText(fixed(caps->scale.sensorVoltsPerG * 1000, 1));
-    }
     openInput();
 }
 
