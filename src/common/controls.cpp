@@ -8,9 +8,12 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QScrollBar>
 #include <QStringList>
 #include <QTimer>
+#include <cmath>
 
 namespace diagnostika {
 namespace {
@@ -143,6 +146,20 @@ void setBackColour(QWidget* widget, ColourValue colour)
     palette.setColor(widget->backgroundRole(), toQColor(colour, palette));
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+void fillChoices(QComboBox* list, std::initializer_list<const char*> items, int current)
+{
+    for (const char* item : items)
+        list->addItem(QString::fromUtf8(item));
+    list->setCurrentIndex(current);
+}
+
+std::optional<double> positiveEntry(const QLineEdit* entry)
+{
+    bool ok = false;
+    const double v = QLocale().toDouble(entry->text().trimmed(), &ok);
+    return ok && std::isfinite(v) && v > 0 ? std::optional(v) : std::nullopt;
 }
 
 } // namespace diagnostika

@@ -4,11 +4,14 @@
 #include "colour.h"
 
 #include <QString>
+#include <initializer_list>
+#include <optional>
 
 class QComboBox;
 class QFont;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QObject;
 class QScrollBar;
 class QTimer;
@@ -51,5 +54,9 @@ QLabel* makeNotice(QWidget* picture, const QString& name, int left, int top, int
 void setNotice(QLabel* notice, const QString& text);
 // Sets an opaque background colour on any widget.
 void setBackColour(QWidget* widget, ColourValue colour);
+// Fills a list with its items, `current` chosen.
+void fillChoices(QComboBox* list, std::initializer_list<const char*> items, int current = 0);
+// What a box holds as a positive, finite number in the user's locale; nothing otherwise.
+std::optional<double> positiveEntry(const QLineEdit* entry);
 
 } // namespace diagnostika

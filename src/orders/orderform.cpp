@@ -39,20 +39,6 @@ QString fixed(double value, int decimals)
     return fixedNumber(value, decimals, QLocale());
 }
 
-std::optional<double> entryNumber(const QLineEdit* entry)
-{
-    bool ok = false;
-    const double v = QLocale().toDouble(entry->text().trimmed(), &ok);
-    return ok && std::isfinite(v) && v > 0 ? std::optional(v) : std::nullopt;
-}
-
-void fill(QComboBox* list, std::initializer_list<const char*> items, int current)
-{
-    for (const char* item : items)
-        list->addItem(QString::fromUtf8(item));
-    list->setCurrentIndex(current);
-}
-
 const QColor trackColours[OrderForm::maxTracked] = {
     QColor(200, 40, 40),  QColor(40, 90, 200),  QColor(30, 150, 60),
     QColor(220, 130, 20), QColor(140, 50, 170), QColor(20, 150, 160),
@@ -254,9 +240,10 @@ void OrderForm::buildControls(QWidget* client)
 
 void OrderForm::formLoad()
 {
-    fill(rozlisenie_, {"1/4 rádu", "1/8 rádu", "1/16 rádu", "1/32 rádu"}, 1);
-    fill(otackySpektra_, {"8 otáčok", "16 otáčok", "32 otáčok", "64 otáčok", "128 otáčok"}, 2);
-    fill(mapaRad_, {"5. rádu", "10. rádu", "20. rádu", "50. rádu"}, 1);
+    fillChoices(rozlisenie_, {"1/4 rádu", "1/8 rádu", "1/16 rádu", "1/32 rádu"}, 1);
+    fillChoices(otackySpektra_, {"8 otáčok", "16 otáčok", "32 otáčok", "64 otáčok", "128 otáčok"},
+                2);
+    fillChoices(mapaRad_, {"5. rádu", "10. rádu", "20. rádu", "50. rádu"}, 1);
     rady_->setText(orderTexts());
     sources_ = inputs_.sources();
     for (const VibrationSource& source : sources_)
@@ -386,7 +373,7 @@ void OrderForm::rozsah_Click()
 {
     if (capture_ == Capture::Armed || (capture_ == Capture::Running && byRange_)) {
         capture_ = run_.empty() ? Capture::Live : Capture::Done;
-    } else if (entryNumber(od_) && entryNumber(do_)) {
+    } else if (positiveEntry(od_) && positiveEntry(do_)) {
         byRange_ = true;
         capture_ = Capture::Armed;
         run_.clear();
@@ -497,8 +484,8 @@ void OrderForm::refresh()
         return;
     const std::vector<VibrationBlock> blocks = input_->takeBlocks();
     vibration::Scaling scale;
-    scale.fullScaleVolts = citlivost_ ? entryNumber(rozsah_).value_or(0) : 0;
-    scale.sensitivity = citlivost_ ? entryNumber(citlivost_).value_or(0) : 0;
+    scale.fullScaleVolts = citlivost_ ? positiveEntry(rozsah_).value_or(0) : 0;
+    scale.sensitivity = citlivost_ ? positiveEntry(citlivost_).value_or(0) : 0;
     scale.sensitivityUnit = vibration::SensitivityUnit::MillivoltPerG;
     if (tracker_ && scale.valid()) {
         for (const VibrationBlock& block : blocks) {
@@ -527,8 +514,8 @@ void OrderForm::takeFrame(OrderFrame frame)
         }
         feed()->publishReading(reading);
     }
-    const std::optional<double> from = od_ ? entryNumber(od_) : std::nullopt;
-    const std::optional<double> to = do_ ? entryNumber(do_) : std::nullopt;
+    const std::optional<double> from = od_ ? positiveEntry(od_) : std::nullopt;
+    const std::optional<double> to = do_ ? positiveEntry(do_) : std::nullopt;
     const bool inRange = from && to && inside(frame.speed, *from, *to);
     if (capture_ == Capture::Armed && inRange) {
         capture_ = Capture::Running;

@@ -33,13 +33,6 @@ QString fixed(double value, int decimals)
     return fixedNumber(value, decimals, QLocale());
 }
 
-std::optional<double> entryNumber(const QLineEdit* entry)
-{
-    bool ok = false;
-    const double v = QLocale().toDouble(entry->text().trimmed(), &ok);
-    return ok && std::isfinite(v) && v > 0 ? std::optional(v) : std::nullopt;
-}
-
 QColor zoneColour(Zone zone)
 {
     switch (zone) {
@@ -53,13 +46,6 @@ QColor zoneColour(Zone zone)
         break;
     }
     return QColor(210, 40, 40);
-}
-
-void fill(QComboBox* list, std::initializer_list<const char*> items, int current = 0)
-{
-    for (const char* item : items)
-        list->addItem(QString::fromUtf8(item));
-    list->setCurrentIndex(current);
 }
 
 QLabel* bigReadout(QWidget* parent, const char* name, int left, int top, int width)
@@ -258,17 +244,17 @@ void VibrationForm::buildControls(QWidget* client)
 
 void VibrationForm::formLoad()
 {
-    fill(jednotka_, {"m/s^2", "g"});
-    fill(skupina_, {"skupina 1: nad 300 kW", "skupina 2: 15 až 300 kW"}, 1);
-    fill(zaklad_, {"tuhý", "poddajný"});
+    fillChoices(jednotka_, {"m/s^2", "g"});
+    fillChoices(skupina_, {"skupina 1: nad 300 kW", "skupina 2: 15 až 300 kW"}, 1);
+    fillChoices(zaklad_, {"tuhý", "poddajný"});
     // The slower band is for machines below 600 min^-1.
-    fill(pasmo_, {"10 až 1000 Hz", "2 až 1000 Hz"});
-    fill(ciary_, {"400", "800", "1600", "3200", "6400", "12800", "25600"}, 2);
-    fill(okno_, {"Hann", "flat-top"});
-    fill(priemerovanie_, {"lineárny", "exponenciálny"});
-    fill(pocet_, {"1", "2", "4", "8", "16", "32"}, 2);
-    fill(amplituda_, {"RMS", "špička"});
-    fill(os_, {"lineárna", "logaritmická"});
+    fillChoices(pasmo_, {"10 až 1000 Hz", "2 až 1000 Hz"});
+    fillChoices(ciary_, {"400", "800", "1600", "3200", "6400", "12800", "25600"}, 2);
+    fillChoices(okno_, {"Hann", "flat-top"});
+    fillChoices(priemerovanie_, {"lineárny", "exponenciálny"});
+    fillChoices(pocet_, {"1", "2", "4", "8", "16", "32"}, 2);
+    fillChoices(amplituda_, {"RMS", "špička"});
+    fillChoices(os_, {"lineárna", "logaritmická"});
     sources_ = inputs_.sources();
     for (const VibrationSource& source : sources_)
         zdroj_->addItem(source.name);
@@ -364,8 +350,8 @@ void VibrationForm::inputLost(const VibrationError& error)
 vibration::Scaling VibrationForm::scaling() const
 {
     vibration::Scaling s;
-    s.fullScaleVolts = entryNumber(rozsah_).value_or(0);
-    s.sensitivity = entryNumber(citlivost_).value_or(0);
+    s.fullScaleVolts = positiveEntry(rozsah_).value_or(0);
+    s.sensitivity = positiveEntry(citlivost_).value_or(0);
     s.sensitivityUnit = vibration::SensitivityUnit::MillivoltPerG;
     return s;
 }
