@@ -2,6 +2,7 @@
 // pulses, orders' amplitudes and phases through the resampling, the synchronous average, and a
 // resonance's speed on a track.
 #include "orders/analysis/orderanalysis.h"
+#include "platform/alsa/capturestamps.h"
 #include "shaftsignals.h"
 
 #include <cmath>
@@ -198,6 +199,48 @@ TEST(OrderTracker, GoesOnAfterTheShaftStopsAndStartsAgain)
     }
     // 4.8 s at 20 revolutions a second, a frame every 4 (less the one the kernel still waits on).
     EXPECT_GE(after, 20);
+}
+
+TEST(OrderTracker, FollowsASoundCardsBlocksAsTheirStampsWanderButBreaksAtLostSamples)
+{
+    // 1500 min^-1, a pulse a revolution; blocks of 10 ms stamped as the ALSA input stamps them from
+    // measurements that jitter by up to 0.4 ms. 10 ms of samples are lost at 6 s (an overrun).
+    const std::vector<OrderTone> tones{{2, 0.2, 0}, {3.5, 0.1, 0}};
+    OrderSettings settings;
+    settings.trackedOrders = {2, 3.5};
+    OrderTracker tracker(1, settings);
+    const int rate = 48'000, block = 480;
+    alsa::CaptureStamps stamps(rate);
+    std::uint32_t noise = 1;
+    std::vector<float> samples(block);
+    std::vector<OrderFrame> frames;
+    double nextRevolution = 1;
+    for (std::int64_t first = 0; first < 10 * rate; first += block) {
+        const bool lost = first == 6 * rate;
+        if (lost)
+            first += block;
+        for (int i = 0; i < block; ++i)
+            samples[static_cast<std::size_t>(i)] = static_cast<float>(
+                test::toneSum(tones, 25.0 * static_cast<double>(first + i) / rate));
+        const double endS = static_cast<double>(first + block) / rate;
+        for (; nextRevolution <= 25.0 * endS; ++nextRevolution)
+            tracker.addEdge(true, std::llround(nextRevolution / 25.0 * 1e6), true);
+        noise = noise * 1'664'525u + 1'013'904'223u;
+        const double jitterUs = (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 800.0;
+        const alsa::CaptureStamps::Block stamped =
+            stamps.next(block, static_cast<double>(first) * 1e6 / rate + jitterUs, lost);
+        tracker.addSamples(static_cast<double>(stamped.firstSampleUs), rate, samples);
+        for (OrderFrame& f : tracker.update())
+            frames.push_back(std::move(f));
+    }
+    EXPECT_EQ(tracker.breaks(), 1);
+    ASSERT_GT(frames.size(), 40u);
+    for (const OrderFrame& f : frames) {
+        EXPECT_NEAR(f.speed, 1500, 1);
+        for (std::size_t i = 0; i < tones.size(); ++i)
+            EXPECT_NEAR(f.tracks[i].amplitude, tones[i].amplitude, 0.01 * tones[i].amplitude)
+                << "order " << tones[i].order << " at " << f.startUs * 1e-6 << " s";
+    }
 }
 
 TEST(OrderAnalysis, PeakBetweenLinesReadsTheComponentsOrderAndAmplitude)

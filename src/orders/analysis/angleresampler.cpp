@@ -11,6 +11,9 @@ namespace {
 constexpr int tableSteps = 512; // table entries per zero crossing
 // The samples held without pulses to place them: beyond this the oldest go (and the run restarts).
 constexpr double maxHeldSeconds = 10.0;
+// How far a block's stamp may lie from the end of the one before and still continue it: more than
+// the ALSA input's largest step (alsa/capturestamps.h, 100 us), less than a lost period of samples.
+constexpr double maxWanderUs = 250.0;
 
 } // namespace
 
@@ -56,10 +59,16 @@ void AngleResampler::addSamples(double firstSampleUs, int rate, std::span<const 
     if (samples.empty() || rate <= 0)
         return;
     const std::int64_t end = first_ + static_cast<std::int64_t>(samples_.size());
-    // A block continues the run when it starts within half a sample of where the last one ended.
+    // A block continues the run when it starts near where the last one ended. A sound card's
+    // stamps follow its clock's drift against CLOCK_MONOTONIC, a bounded step a block, so they
+    // wander by tens of microseconds from the count of samples: the run's clock follows them. A
+    // block further off than that (or than half a sample) comes after lost samples.
+    const double offUs = firstSampleUs - sampleUs(end);
     const bool continues =
-        rate == rate_ && std::abs(firstSampleUs - sampleUs(end)) < 0.5 * periodUs_;
-    if (!continues) {
+        rate == rate_ && std::abs(offUs) < std::max(0.5 * periodUs_, maxWanderUs);
+    if (continues) {
+        startUs_ += offUs;
+    } else {
         if (rate_ != 0)
             ++restarts_;
         rate_ = rate;

@@ -326,8 +326,12 @@ std::vector<VibrationSource> AlsaVibrationInputProvider::sources()
                 snd_pcm_info_set_stream(pcmInfo, SND_PCM_STREAM_CAPTURE);
                 if (snd_ctl_pcm_info(ctl, pcmInfo) < 0)
                     continue; // no capture on this device
-                const QString name = cardName + QStringLiteral(": ") +
-                                     QString::fromUtf8(snd_pcm_info_get_name(pcmInfo));
+                // The device's number too: a card's devices may share one name (the loopback
+                // card's all read "Loopback PCM"), and the user must tell them apart.
+                const QString name =
+                    QStringLiteral("%1: %2, zariadenie %3")
+                        .arg(cardName, QString::fromUtf8(snd_pcm_info_get_name(pcmInfo)))
+                        .arg(dev);
                 const QString where = QStringLiteral("CARD=%1,DEV=%2").arg(id).arg(dev);
                 list.push_back({QStringLiteral("hw:") + where,
                                 name + QStringLiteral(" (priamo zo zariadenia)")});
