@@ -224,8 +224,8 @@ TEST_F(PublishBroker, ABrokerKilledAndStartedAgainLosesNoReading)
 
     publishReadings(feed, 0, 100);
     ASSERT_TRUE(waitUntil([&] { return subscriber.on("diagnostika/lis3/com").size() >= 100; }));
-    // Killed once the broker has acknowledged everything, so that the outbox holds exactly what
-    // comes while it is away.
+    // Killed once the status says the broker has acknowledged everything; the status is sent now
+    // and then, so a few messages may still be unacknowledged in fact.
     ASSERT_TRUE(waitUntil([&] { return publisher.status().queued == 0; }));
     broker.kill();
     ASSERT_TRUE(waitUntil([&] { return !connected(publisher); }));
@@ -233,7 +233,10 @@ TEST_F(PublishBroker, ABrokerKilledAndStartedAgainLosesNoReading)
     // The outbox holds them, and says so.
     ASSERT_TRUE(waitUntil([&] { return publisher.status().queued >= 200; }));
     EXPECT_EQ(publisher.status().state, PublishStatus::State::Reconnecting);
-    EXPECT_TRUE(publish::statusText(publisher.status()).contains(u"v rade 200 správ"))
+    // At least the 200 made while it was away; messages still unacknowledged when the broker
+    // died stay queued too, and go again (a slow machine acknowledges later than it reports).
+    EXPECT_TRUE(publish::statusText(publisher.status())
+                    .contains(QStringLiteral("v rade %1 správ").arg(publisher.status().queued)))
         << publish::statusText(publisher.status()).toStdString();
     ASSERT_TRUE(broker.start()) << broker.log().toStdString();
     publishReadings(feed, 200, 100);
