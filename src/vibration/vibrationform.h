@@ -9,7 +9,7 @@
 // pure code under analysis/. Its feed carries, for a recording, the overall values once a second,
 // the raw samples as the input delivered them, and the averaged spectrum every 10 s.
 
-#include "analysis/averagedspectrum.h"
+#include "analysis/averager.h"
 #include "analysis/overall.h"
 #include "analysis/peaks.h"
 #include "analysis/scaling.h"

@@ -1,14 +1,14 @@
 #pragma once
 // The highest peaks of a spectrum, with the frequency and amplitude of the tone behind each.
 //
-// Takes a Spectrum (averagedspectrum.h). A peak is a line higher than the line below it and not
+// Takes a Spectrum (averager.h). A peak is a line higher than the line below it and not
 // lower than the one above (line 0, the mean, is never one). Its tone's offset from the line is
 // found from the ratio of the line to its higher neighbour through the window's known shape, which
 // also gives the amplitude the tone had before the window lowered it between lines. Gives the
 // `count` highest, highest first: frequency in Hz, amplitude in the spectrum's unit and scale, and
 // with a shaft frequency the order (frequency / shaft frequency).
 
-#include "vibration/analysis/averagedspectrum.h"
+#include "vibration/analysis/averager.h"
 
 #include <cstddef>
 #include <optional>

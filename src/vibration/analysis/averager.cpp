@@ -1,4 +1,4 @@
-#include "vibration/analysis/averagedspectrum.h"
+#include "vibration/analysis/averager.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "signals.h"
-#include "vibration/analysis/averagedspectrum.h"
+#include "vibration/analysis/averager.h"
 #include "vibration/analysis/peaks.h"
 
 #include <cmath>
@@ -71,8 +71,8 @@ TEST(Spectrum, PeaksAreRankedAndTheMeanIsLineZero)
     s.averages = 1;
     SpectrumAnalyzer analyzer(s);
     // Three tones a shaft at 25 Hz would make (orders 1, 2 and 4.4), and an offset.
-    const std::vector<Tone> parts = {{25.0, 1.0}, {50.0, 4.0}, {110.0, 2.0}};
-    ASSERT_EQ(analyzer.add(tones(10240, 0.4, parts, 0.5)), 1);
+    const std::vector<Tone> components = {{25.0, 1.0}, {50.0, 4.0}, {110.0, 2.0}};
+    ASSERT_EQ(analyzer.add(tones(10240, 0.4, components, 0.5)), 1);
     EXPECT_NEAR(analyzer.spectrum().amplitude[0], 0.5, 0.01);
     const std::vector<SpectrumPeak> peaks = findPeaks(analyzer.spectrum(), 3, 25.0);
     ASSERT_EQ(peaks.size(), 3u);
